@@ -1,0 +1,179 @@
+// The caller's cost function in its three forms, and its evaluation on a conformation.
+#include "tarvex/cost/cost.hpp"
+
+#include <cmath>
+#include <limits>
+#include <utility>
+
+#include "tarvex/fail.hpp"
+
+namespace tarvex {
+namespace {
+
+// Code points of a UTF-8 text. Surrogate code points are let through: a host
+// string may carry them, and a residue is only ever compared for equality.
+std::vector<char32_t> code_points(std::string_view text) {
+  std::vector<char32_t> out;
+  out.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    std::size_t extra = 0;
+    char32_t value = 0;
+    char32_t smallest = 0;
+    if (lead < 0x80) {
+      value = lead;
+    } else if ((lead & 0xE0) == 0xC0) {
+      extra = 1, value = lead & 0x1F, smallest = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+      extra = 2, value = lead & 0x0F, smallest = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+      extra = 3, value = lead & 0x07, smallest = 0x10000;
+    } else {
+      fail("The sequence is not valid UTF-8 (byte {}) !", at);
+    }
+    if (text.size() - at <= extra) fail("The sequence is not valid UTF-8 (byte {}) !", at);
+    for (std::size_t k = 1; k <= extra; ++k) {
+      const auto next = static_cast<unsigned char>(text[at + k]);
+      if ((next & 0xC0) != 0x80) fail("The sequence is not valid UTF-8 (byte {}) !", at + k);
+      value = (value << 6) | (next & 0x3F);
+    }
+    if (value < smallest || value > 0x10FFFF) fail("The sequence is not valid UTF-8 (byte {}) !", at);
+    out.push_back(value);
+    at += extra + 1;
+  }
+  return out;
+}
+
+// The bare character, for the messages.
+std::string utf8(char32_t c) {
+  std::string out;
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return out;
+}
+
+// Pairs whose squared distance is at most `sure` are in contact and pairs
+// above `beyond` are not, without taking a square root. Only the rest (a band
+// a few ulps wide around dmax², and NaN) pay for sqrt, so the decision is
+// exactly that of sqrt((dx² + dy²) + dz²) <= dmax. The band is 2^-40 wide
+// relative, far more than the rounding of dmax² and of the square root.
+struct ContactBand {
+  double sure;
+  double beyond;
+};
+
+ContactBand contact_band(double dmax) {
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  constexpr double kWidth = 0x1p-40;
+  if (dmax == kInf) return {kInf, kInf};
+  const double square = dmax * dmax;
+  const double beyond = square * (1.0 + kWidth);
+  // Subnormal or overflowing squares lose the relative bound: decide every
+  // pair by the formula itself.
+  if (!std::isnormal(square) || !std::isfinite(beyond)) return {-kInf, kInf};
+  return {square * (1.0 - kWidth), beyond};
+}
+
+// The energies of the pairs in contact, added in pair order.
+double contact_sum(std::span<const Point> c, const double* energy, std::uint64_t kmin, double dmax,
+                   ContactBand band) {
+  const std::size_t n = c.size();
+  double sum = 0.0;
+  for (std::size_t i = 0; n - i > kmin; ++i) {
+    const double xi = c[i].x, yi = c[i].y, zi = c[i].z;
+    for (std::size_t j = i + kmin; j < n; ++j, ++energy) {
+      const double dx = xi - c[j].x, dy = yi - c[j].y, dz = zi - c[j].z;
+      const double square = (dx * dx + dy * dy) + dz * dz;
+      if (square <= band.sure) {
+        sum += *energy;
+      } else if (!(square > band.beyond) && std::sqrt(square) <= dmax) [[unlikely]] {
+        sum += *energy;
+      }
+    }
+  }
+  return sum;
+}
+
+template <class... F>
+struct Overloaded : F... {
+  using F::operator()...;
+};
+template <class... F>
+Overloaded(F...) -> Overloaded<F...>;
+
+}  // namespace
+
+ContactEnergyCost build_contact_energy_cost(const EnergyTable& table, std::string_view seq_utf8,
+                                            std::uint64_t kmin, double dmax) {
+  const std::vector<char32_t> residues = code_points(seq_utf8);
+  const std::size_t n = residues.size();
+  ContactEnergyCost cost;
+  cost.kmin = kmin;
+  cost.dmax = dmax;
+  cost.residues = n;
+  // Written as n - i > kmin so that a kmin near 2^64 means no pairs instead
+  // of wrapping i + kmin around.
+  std::size_t pairs = 0;
+  for (std::size_t i = 0; i < n && n - i > kmin; ++i) pairs += n - i - kmin;
+  cost.pair_energies.reserve(pairs);
+  for (std::size_t i = 0; i < n && n - i > kmin; ++i) {
+    const auto row = table.find(residues[i]);
+    if (row == table.end())
+      fail("Contact energies for amino acid {} could not be found !", utf8(residues[i]));
+    for (std::size_t j = i + kmin; j < n; ++j) {
+      const auto entry = row->second.find(residues[j]);
+      if (entry == row->second.end())
+        fail("Contact energy for amino acid's pair {}-{} could not be found !", utf8(residues[i]),
+             utf8(residues[j]));
+      cost.pair_energies.push_back(entry->second);
+    }
+  }
+  return cost;
+}
+
+double ContactEnergyCost::evaluate(std::span<const Point> conformation) const {
+  const std::size_t n = conformation.size();
+  // Pair k of this walk must be pair k of the table; a walk of another length
+  // would misattribute energies or read past them.
+  if (n != residues)
+    fail("The conformation has {} points but the contact energies were built for {} residues !", n,
+         residues);
+  // A negative or NaN dmax admits no distance (NaN compares false).
+  if (!(dmax >= 0.0) || kmin >= n) return 0.0;
+  const ContactBand band = contact_band(dmax);
+  return contact_sum(conformation, pair_energies.data(), kmin, dmax, band);
+}
+
+LuaCost::LuaCost(std::string_view function_name, std::string_view source, std::string sequence)
+    : sequence_(std::move(sequence)) {
+  state_.run_chunk(source);
+  state_.bind_function(function_name);
+  state_.bind_sequence(sequence_);
+}
+
+double evaluate_cost(CostFunction& cost, std::span<const Point> conformation) {
+  return std::visit(Overloaded{
+                        [&](PythonCost& python) {
+                          if (!python.host) fail("assertion failed: python.host");
+                          return python.host->evaluate(conformation);
+                        },
+                        [&](LuaCost& lua) { return lua.evaluate(conformation); },
+                        [&](const ContactEnergyCost& contact) { return contact.evaluate(conformation); },
+                    },
+                    cost);
+}
+
+}  // namespace tarvex

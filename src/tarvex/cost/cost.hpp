@@ -1,0 +1,72 @@
+// The caller's cost function in its three forms, and its evaluation on a conformation.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <variant>
+#include <vector>
+
+#include "tarvex/cost/lua_state.hpp"
+#include "tarvex/point.hpp"
+
+namespace tarvex {
+
+// Contact energies as the caller gives them: first residue -> second residue
+// -> energy. Residues are Unicode code points. Used once, when the cost is built.
+using EnergyRow = std::unordered_map<char32_t, double>;
+using EnergyTable = std::unordered_map<char32_t, EnergyRow>;
+
+// A pairwise contact potential with every pair's energy looked up in advance.
+// Pair order: i = 0, 1, ... and within each i, j = i + kmin, ..., n - 1.
+struct ContactEnergyCost {
+  std::vector<double> pair_energies;  // one per pair, in pair order
+  std::uint64_t kmin = 1;             // smallest sequence separation that counts
+  double dmax = 7.8;                  // largest distance that is still a contact
+  std::size_t residues = 0;           // the n the pairs were formed over
+
+  // Sum, in pair order, of the energies of the pairs at distance <= dmax.
+  double evaluate(std::span<const Point> conformation) const;
+};
+
+// Looks up every pair of seq_utf8's code points in the table, in pair order,
+// failing on the first residue without a row or pair without an entry.
+ContactEnergyCost build_contact_energy_cost(const EnergyTable& table, std::string_view seq_utf8,
+                                            std::uint64_t kmin, double dmax);
+
+// A Lua function called as f(sequence, coordinates) in a state of its own.
+class LuaCost {
+ public:
+  // Runs source once in a fresh state and binds the global function_name.
+  LuaCost(std::string_view function_name, std::string_view source, std::string sequence);
+
+  double evaluate(std::span<const Point> conformation) { return state_.call(conformation); }
+
+  const std::string& sequence() const noexcept { return sequence_; }
+  const LuaState& state() const noexcept { return state_; }
+
+ private:
+  std::string sequence_;
+  LuaState state_;
+};
+
+// A cost computed by the host (a Python callable); the module derives from it.
+class HostCost {
+ public:
+  virtual ~HostCost() = default;
+  virtual double evaluate(std::span<const Point> conformation) = 0;
+};
+
+struct PythonCost {
+  std::unique_ptr<HostCost> host;
+};
+
+using CostFunction = std::variant<PythonCost, LuaCost, ContactEnergyCost>;
+
+double evaluate_cost(CostFunction& cost, std::span<const Point> conformation);
+
+}  // namespace tarvex

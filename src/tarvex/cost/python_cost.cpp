@@ -1,0 +1,163 @@
+// Building a cost function from the caller's Python object, and the Python-callable cost.
+#include "tarvex/cost/python_cost.hpp"
+
+#include <optional>
+#include <utility>
+
+#include "tarvex/fail.hpp"
+#include "tarvex/module/convert.hpp"
+
+namespace tarvex::py {
+namespace {
+
+// "Type: value" with the traceback, as the traceback module prints it, for
+// messages about the caller's code.
+std::string render_exception(PyRef exc) {
+  if (!exc) return "attempted to fetch exception but none was set";
+  std::string text;
+  PyRef module(PyImport_ImportModule("traceback"));
+  PyRef lines = module ? PyRef(PyObject_CallMethod(module.get(), "format_exception", "O", exc.get()))
+                       : PyRef();
+  PyRef joined = lines ? PyRef(PyUnicode_Join(nullptr, lines.get())) : PyRef();
+  if (!joined) {
+    PyErr_Clear();
+    PyRef name = PyRef(PyType_GetQualName(Py_TYPE(exc.get())));
+    PyRef value = PyRef(PyObject_Str(exc.get()));
+    joined = name && value ? PyRef(PyUnicode_FromFormat("%U: %U", name.get(), value.get())) : PyRef();
+    if (!joined) {
+      PyErr_Clear();
+      return "<exception that cannot be rendered>";
+    }
+  }
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(joined.get(), &size);
+  if (data == nullptr) {
+    PyErr_Clear();
+    return "<exception that cannot be rendered>";
+  }
+  text.assign(data, static_cast<std::size_t>(size));
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  return text;
+}
+
+// Ctrl-C inside the caller's function is the caller's wish to stop, not a
+// failure of its code: it reaches Python as KeyboardInterrupt.
+[[noreturn]] void fail_with_python_error(const char* message) {
+  PyRef exc = take_error();
+  if (exc && PyErr_GivenExceptionMatches(exc.get(), PyExc_KeyboardInterrupt)) {
+    restore_error(std::move(exc));
+    throw Interrupted{};
+  }
+  fail("{}: {}", message, render_exception(std::move(exc)));
+}
+
+class CallableCost final : public HostCost {
+ public:
+  CallableCost(PyObject* callable, std::string sequence)
+      : callable_(callable), sequence_(std::move(sequence)) {}
+
+  double evaluate(std::span<const Point> conformation) override {
+    PyRef seq(PyUnicode_DecodeUTF8(sequence_.data(), static_cast<Py_ssize_t>(sequence_.size()),
+                                   nullptr));
+    if (!seq) result_failed();
+    PyRef coordinates = new_conformation(conformation);
+    PyObject* args[] = {seq.get(), coordinates.get()};
+    PyRef result(PyObject_Vectorcall(callable_, args, 2, nullptr));
+    if (!result) fail_with_python_error("Python function failed to run !");
+    if (PyFloat_CheckExact(result.get())) return PyFloat_AS_DOUBLE(result.get());
+    const double value = PyFloat_AsDouble(result.get());
+    if (value == -1.0 && PyErr_Occurred())
+      fail_with_python_error("Python function did not return a float !");
+    return value;
+  }
+
+ private:
+  PyObject* callable_;  // borrowed: the argument of the running call
+  std::string sequence_;
+};
+
+// Items of a dict (or subclass) as a list snapshot, so that conversions
+// running Python code cannot disturb the iteration.
+PyRef dict_items(PyObject* dict) { return PyRef::check(PyDict_Items(dict)); }
+
+bool single_code_point(PyObject* key, char32_t& out) {
+  if (!PyUnicode_Check(key) || PyUnicode_GetLength(key) != 1) return false;
+  out = static_cast<char32_t>(PyUnicode_ReadChar(key, 0));
+  return true;
+}
+
+// The dict of dicts of energies, or nothing when the object has another shape.
+std::optional<EnergyTable> energy_table(PyObject* cost) {
+  if (!PyDict_Check(cost)) return std::nullopt;
+  EnergyTable table;
+  PyRef rows = dict_items(cost);
+  for (Py_ssize_t r = 0; r < PyList_GET_SIZE(rows.get()); ++r) {
+    PyObject* pair = PyList_GET_ITEM(rows.get(), r);
+    char32_t residue = 0;
+    PyObject* inner = PyTuple_GET_ITEM(pair, 1);
+    if (!single_code_point(PyTuple_GET_ITEM(pair, 0), residue) || !PyDict_Check(inner))
+      return std::nullopt;
+    EnergyRow& row = table[residue];
+    PyRef entries = dict_items(inner);
+    for (Py_ssize_t e = 0; e < PyList_GET_SIZE(entries.get()); ++e) {
+      PyObject* entry = PyList_GET_ITEM(entries.get(), e);
+      char32_t other = 0;
+      if (!single_code_point(PyTuple_GET_ITEM(entry, 0), other)) return std::nullopt;
+      PyObject* energy = PyTuple_GET_ITEM(entry, 1);
+      double value = 0.0;
+      if (PyFloat_CheckExact(energy)) {
+        value = PyFloat_AS_DOUBLE(energy);
+      } else {
+        value = PyFloat_AsDouble(energy);
+        if (value == -1.0 && PyErr_Occurred()) {
+          PyErr_Clear();
+          return std::nullopt;
+        }
+      }
+      row[other] = value;
+    }
+  }
+  return table;
+}
+
+std::optional<std::pair<std::string, std::string>> lua_pair(PyObject* cost) {
+  if (!PyTuple_Check(cost) || PyTuple_GET_SIZE(cost) != 2) return std::nullopt;
+  PyObject* name = PyTuple_GET_ITEM(cost, 0);
+  PyObject* source = PyTuple_GET_ITEM(cost, 1);
+  if (!PyUnicode_Check(name) || !PyUnicode_Check(source)) return std::nullopt;
+  Py_ssize_t name_size = 0, source_size = 0;
+  const char* name_data = PyUnicode_AsUTF8AndSize(name, &name_size);
+  const char* source_data = name_data ? PyUnicode_AsUTF8AndSize(source, &source_size) : nullptr;
+  if (source_data == nullptr) {
+    PyErr_Clear();  // not text Lua could run: not this form
+    return std::nullopt;
+  }
+  return std::pair{std::string(name_data, static_cast<std::size_t>(name_size)),
+                   std::string(source_data, static_cast<std::size_t>(source_size))};
+}
+
+std::string display(PyObject* obj) {
+  PyRef text(PyObject_Str(obj));
+  Py_ssize_t size = 0;
+  const char* data = text ? PyUnicode_AsUTF8AndSize(text.get(), &size) : nullptr;
+  if (data == nullptr) {
+    PyErr_Clear();
+    return format("<{} object>", Py_TYPE(obj)->tp_name);
+  }
+  return {data, static_cast<std::size_t>(size)};
+}
+
+}  // namespace
+
+CostFunction build_cost(PyObject* cost, std::string seq, std::uint64_t kmin, double dmax) {
+  if (PyCallable_Check(cost))
+    return PythonCost{std::make_unique<CallableCost>(cost, std::move(seq))};
+  if (auto lua = lua_pair(cost))
+    return LuaCost(lua->first, lua->second, std::move(seq));
+  if (auto table = energy_table(cost))
+    return build_contact_energy_cost(*table, seq, kmin, dmax);
+  if (PyErr_Occurred()) throw ErrorSet{};
+  fail("Cannot recognize {} !", display(cost));
+}
+
+}  // namespace tarvex::py

@@ -1,0 +1,38 @@
+// Conversion of Python arguments into native values and of results back into Python objects.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tarvex/module/pyref.hpp"
+#include "tarvex/point.hpp"
+
+namespace tarvex::py {
+
+// Input conversions. Each returns the native value or throws ErrorSet with
+// the Python exception set.
+std::string_view to_text(PyObject* obj);  // valid while obj lives
+std::uint64_t to_unsigned(PyObject* obj);
+double to_float(PyObject* obj);
+bool to_flag(PyObject* obj);
+Point to_point(PyObject* obj);
+Conformation to_structure(PyObject* obj);
+std::vector<Conformation> to_structure_list(PyObject* obj);
+
+// Raises TypeError "'{type}' object cannot be cast as '{target}'" and throws ErrorSet.
+[[noreturn]] void raise_cast_error(PyObject* obj, const char* target);
+
+// Output conversions. A failure to build the result prints the pending error
+// and ends the call as an internal failure.
+PyRef new_float(double value);
+PyRef new_point(const Point& p);
+PyRef new_conformation(std::span<const Point> points);
+PyRef new_conformation_list(std::span<const Conformation> conformations);
+
+// The interpreter could not create a result object.
+[[noreturn]] void result_failed();
+
+}  // namespace tarvex::py

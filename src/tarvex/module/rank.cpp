@@ -1,0 +1,102 @@
+// Rank correlation of costs against RMSDs, and the min/mean/max scan of a sample.
+#include "tarvex/module/rank.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include "tarvex/fail.hpp"
+
+namespace tarvex {
+
+namespace {
+
+struct Ranked {
+  double value;
+  std::uint64_t index;
+};
+
+// Strict weak order: numbers ascending, every NaN after every number, NaNs
+// (and equal numbers, -0.0 and +0.0 included) mutually unordered so that the
+// stable sort keeps them in input order.
+bool ranks_before(const Ranked& a, const Ranked& b) {
+  return !std::isnan(a.value) && (std::isnan(b.value) || a.value < b.value);
+}
+
+// Sums in index order, never reassociated: equal samples in equal order must
+// give bit-identical results from run to run.
+double mean_of(std::span<const double> v) {
+  double sum = 0.0;
+  for (const double x : v) sum += x;
+  return sum / static_cast<double>(v.size());
+}
+
+}  // namespace
+
+std::vector<double> average_ranks(std::span<const double> values) {
+  const std::size_t n = values.size();
+  std::vector<double> ranks(n);
+  if (n == 0) return ranks;
+
+  std::vector<Ranked> sorted(n);
+  for (std::size_t i = 0; i < n; ++i) sorted[i] = {values[i], i};
+  std::stable_sort(sorted.begin(), sorted.end(), ranks_before);
+
+  // A run is cut by ordinary equality, so a NaN never joins a run and two
+  // NaNs keep distinct consecutive ranks. Writing the ranks straight to their
+  // input index is the same as sorting the triples back by index.
+  std::size_t start = 0;
+  while (start < n) {
+    std::size_t end = start + 1;
+    while (end < n && sorted[end].value == sorted[start].value) ++end;
+    double rank = static_cast<double>(start);
+    if (end - start > 1) {
+      double sum = 0.0;
+      for (std::size_t p = start; p < end; ++p) sum += static_cast<double>(p);
+      rank = sum / static_cast<double>(end - start);
+    }
+    for (std::size_t p = start; p < end; ++p) ranks[sorted[p].index] = rank;
+    start = end;
+  }
+  return ranks;
+}
+
+double pearson_correlation(std::span<const double> x, std::span<const double> y) {
+  if (x.size() != y.size()) fail("assertion failed: x.len() == y.len()");
+  if (x.empty()) fail("Cannot calculate the mean of an empty Vec !");
+
+  const double mx = mean_of(x);
+  const double my = mean_of(y);
+  double num = 0.0;
+  double sxx = 0.0;
+  double syy = 0.0;
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    const double dx = x[i] - mx;
+    const double dy = y[i] - my;
+    num += dy * dx;
+    sxx += dx * dx;
+    syy += dy * dy;
+  }
+  return num / (std::sqrt(sxx) * std::sqrt(syy));
+}
+
+double spearman_correlation(std::span<const double> x, std::span<const double> y) {
+  const std::vector<double> rx = average_ranks(x);
+  const std::vector<double> ry = average_ranks(y);
+  return pearson_correlation(rx, ry);
+}
+
+Extremes scan_extremes(std::span<const double> values) {
+  if (values.empty()) fail("Cannot calculate the mean of an empty Vec !");
+  Extremes e{0, 0, 0.0};
+  double sum = values[0];
+  for (std::size_t i = 1; i < values.size(); ++i) {
+    if (values[i] < values[e.i_min]) e.i_min = i;
+    if (values[i] > values[e.i_max]) e.i_max = i;
+    sum += values[i];
+  }
+  e.mean = sum / static_cast<double>(values.size());
+  return e;
+}
+
+}  // namespace tarvex

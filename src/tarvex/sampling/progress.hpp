@@ -1,0 +1,82 @@
+// The progress line drawn on the standard error stream while walks are produced.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace tarvex {
+
+// Monotonic, so elapsed times and rates never see a clock step backwards.
+using Clock = std::chrono::steady_clock;
+
+// What is known about one open bar; kept in the registry so that every redraw
+// can render all open bars.
+struct BarState {
+  std::optional<double> rate;  // items per second, smoothed
+  std::optional<std::uint64_t> total;
+  std::uint64_t n = 0;
+  Clock::time_point begin;
+  std::optional<Clock::time_point> last_update;
+
+  // k more items done at `now`. The first update only records the time: a
+  // rate needs an interval.
+  void update(Clock::time_point now, std::uint64_t k);
+};
+
+struct TerminalSize {
+  unsigned columns, rows;
+};
+
+// Size of the terminal behind fd 2; 80 x 24 when it is not a terminal or
+// reports no size.
+TerminalSize terminal_size();
+
+// "mm:ss" below an hour, "hh:mm:ss" from an hour on.
+std::string format_duration(std::uint64_t seconds);
+
+// One bar's line at `now`, laid out for `columns` characters (not padded).
+std::string render_line(const BarState& state, Clock::time_point now, unsigned columns);
+
+// Everything one redraw writes: the open bars in id order, each padded to
+// the terminal width, with the cursor hidden while drawing and left on the
+// first bar's line.
+std::string render_redraw(const std::map<std::uint64_t, BarState>& bars, Clock::time_point now,
+                          TerminalSize size);
+
+// A progress display of one run. tick() is on the per-walk path: it costs a
+// counter increment and a clock reading unless a redraw is due.
+class ProgressBar {
+ public:
+  explicit ProgressBar(std::optional<std::uint64_t> total);  // registers, draws the empty bar
+  ~ProgressBar();  // closes if not yet closed (a failure still ends the line)
+  ProgressBar(const ProgressBar&) = delete;
+  ProgressBar& operator=(const ProgressBar&) = delete;
+
+  void tick() {
+    ++pending_;
+    const Clock::time_point now = Clock::now();
+    if (now < next_redraw_) [[likely]] return;
+    update_and_redraw(now);
+  }
+
+  // Final update, final line (not padded) and a newline; the bar leaves the
+  // registry. Later calls do nothing.
+  void close();
+
+  // At most 24 redraws a second.
+  static constexpr Clock::duration kMinInterval = std::chrono::nanoseconds(41'666'667);
+
+ private:
+  void update_and_redraw(Clock::time_point now);
+
+  std::uint64_t id_;
+  std::uint64_t pending_ = 0;
+  // The clock's epoch lies before any reading, so the first tick redraws.
+  Clock::time_point next_redraw_{};
+  bool closed_ = false;
+};
+
+}  // namespace tarvex

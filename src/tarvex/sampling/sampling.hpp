@@ -1,0 +1,94 @@
+// The sampling driver: the one loop through which every produced walk passes.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <utility>
+
+#include "tarvex/point.hpp"
+#include "tarvex/poll.hpp"
+#include "tarvex/sampling/progress.hpp"
+#include "tarvex/walks/dimerize.hpp"
+#include "tarvex/walks/lattice.hpp"
+#include "tarvex/walks/pivot.hpp"
+#include "tarvex/walks/random.hpp"
+#include "tarvex/walks/walk.hpp"
+
+namespace tarvex {
+
+struct SamplingMethod {
+  enum class Kind : std::uint8_t { pivot = 0, dimerize = 1, enumerate = 2 } kind = Kind::pivot;
+  std::uint64_t thermalization_factor = 0, autocorrelation_factor = 0;  // pivot only
+};
+
+struct SamplingRun {
+  std::uint64_t n = 0, sample_size = 0;
+  SamplingMethod method;
+  LatticeKind lattice = LatticeKind::tetrahedral;
+  double arc_length = 3.8;
+  bool pbar = false;
+};
+
+namespace detail {
+
+// One loop per (lattice, method): nothing in it dispatches on either.
+template <LatticeKind K, class Visitor>
+void sample_walks_on(const SamplingRun& run, Poll& poll, Visitor& visit) {
+  const double scale = lattice_scale(Lattice(K), run.arc_length);
+  Conformation conformation;
+  std::optional<ProgressBar> bar;
+  const auto deliver = [&](const LatticeWalk& walk) {
+    to_conformation(walk, scale, conformation);
+    visit(std::as_const(conformation));
+  };
+  switch (run.method.kind) {
+    case SamplingMethod::Kind::pivot: {
+      // Thermalization belongs to the set-up and runs before the bar appears.
+      PivotSampler<K> sampler(run.n, thread_rng(), run.method.thermalization_factor,
+                              run.method.autocorrelation_factor, poll);
+      if (run.pbar) bar.emplace(run.sample_size);
+      for (std::uint64_t i = 0; i < run.sample_size; ++i) {
+        poll();
+        if (bar) bar->tick();
+        deliver(sampler.next_sample());
+      }
+      break;
+    }
+    case SamplingMethod::Kind::dimerize: {
+      Dimerizer<K> dimerizer(thread_rng(), &poll);
+      if (run.pbar) bar.emplace(run.sample_size);
+      for (std::uint64_t i = 0; i < run.sample_size; ++i) {
+        poll();
+        if (bar) bar->tick();
+        deliver(dimerizer(run.n));
+      }
+      break;
+    }
+    case SamplingMethod::Kind::enumerate: {
+      WalkEnumerator<K> enumerator(run.n);
+      if (run.pbar) bar.emplace(std::nullopt);
+      while (const LatticeWalk* walk = enumerator.next()) {
+        poll();
+        if (bar) bar->tick();
+        deliver(*walk);
+      }
+      break;
+    }
+    default: fail("unknown sampling method {}", int(run.method.kind));
+  }
+  if (bar) bar->close();
+}
+
+}  // namespace detail
+
+// Produces every walk of the run, converts it to a Conformation and hands it to
+// visit(const Conformation&) in production order; the conformation buffer is
+// reused, so a visitor copies what it keeps. visit may throw (Panic,
+// Interrupted); the progress line is still ended. poll() runs once per walk
+// and inside thermalization and long dimerizations.
+template <class Visitor>
+void sample_walks(const SamplingRun& run, Poll& poll, Visitor&& visit) {
+  with_lattice(run.lattice, [&](auto kc) { detail::sample_walks_on<decltype(kc)::value>(run, poll, visit); });
+}
+
+}  // namespace tarvex

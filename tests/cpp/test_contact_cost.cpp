@@ -1,0 +1,222 @@
+// Tests of the contact-energy cost: the pair table, its failures and the contact rule.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tarvex/cost/cost.hpp"
+#include "tarvex/fail.hpp"
+
+namespace tarvex {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr std::uint64_t kMax64 = std::numeric_limits<std::uint64_t>::max();
+
+// Residues on a line, `step` apart (3.8 is the default arc length).
+Conformation chain(std::size_t n, double step = 3.8) {
+  Conformation c;
+  for (std::size_t i = 0; i < n; ++i) c.push_back({step * static_cast<double>(i), 0.0, 0.0});
+  return c;
+}
+
+std::string panic_message(const std::function<void()>& run) {
+  try {
+    run();
+  } catch (const Panic& panic) {
+    return panic.what();
+  }
+  return "<no panic>";
+}
+
+// --- The table is used as given, in pair order --------------------------------
+
+struct CostCase {
+  const char* name;
+  EnergyTable table;
+  std::string seq;
+  std::uint64_t kmin;
+  double dmax;
+  Conformation points;
+  double expected;
+};
+
+class ContactCost : public ::testing::TestWithParam<CostCase> {};
+
+TEST_P(ContactCost, SumsTheEnergiesOfThePairsInContact) {
+  const CostCase& c = GetParam();
+  CostFunction cost = build_contact_energy_cost(c.table, c.seq, c.kmin, c.dmax);
+  EXPECT_EQ(evaluate_cost(cost, c.points), c.expected);
+}
+
+const EnergyTable kAsymmetric = {{U'A', {{U'B', 1.0}}}, {U'B', {{U'A', 5.0}}}};
+const EnergyTable kSelf = {{U'A', {{U'A', 10.0}, {U'B', 1.0}}}, {U'B', {{U'B', 100.0}}}};
+const EnergyTable kThree = {{U'A', {{U'B', 1.0}, {U'C', 10.0}}}, {U'B', {{U'C', 100.0}}}};
+// Cancels exactly only when added in pair order: (1e16 + 1) - 1e16 == 0.
+const EnergyTable kOrderSensitive = {{U'A', {{U'B', 1e16}, {U'C', 1.0}}},
+                                     {U'B', {{U'C', -1e16}}}};
+
+INSTANTIATE_TEST_SUITE_P(
+    Examples, ContactCost,
+    ::testing::Values(
+        CostCase{"a_then_b_reads_row_a", kAsymmetric, "AB", 1, 7.8, chain(2), 1.0},
+        CostCase{"b_then_a_reads_row_b", kAsymmetric, "BA", 1, 7.8, chain(2), 5.0},
+        CostCase{"row_a_alone_serves_a_then_b", {{U'A', {{U'B', 2.5}}}}, "AB", 1, 7.8, chain(2), 2.5},
+        CostCase{"kmin_0_adds_every_self_pair", kSelf, "AB", 0, 7.8, chain(2), 111.0},
+        CostCase{"kmin_0_self_pairs_count_at_dmax_0", kSelf, "AB", 0, 0.0, chain(2), 110.0},
+        CostCase{"kmin_1_neighbours_count", kSelf, "AB", 1, 7.8, chain(2), 1.0},
+        CostCase{"kmin_equal_to_n_gives_nothing", {}, "AB", 2, 7.8, chain(2), 0.0},
+        CostCase{"kmin_above_n_gives_nothing", {}, "ABC", 7, 7.8, chain(3), 0.0},
+        CostCase{"kmin_2_pow_64_minus_1_gives_nothing", {}, "ABC", kMax64, 7.8, chain(3), 0.0},
+        CostCase{"kmin_2_pow_64_minus_2_gives_nothing", {}, "ABC", kMax64 - 1, 7.8, chain(3), 0.0},
+        CostCase{"empty_sequence", {}, "", 0, 7.8, {}, 0.0},
+        CostCase{"pair_beyond_dmax_is_skipped", kThree, "ABC", 1, 5.0, chain(3, 4.0), 101.0},
+        CostCase{"energies_added_in_pair_order", kOrderSensitive, "ABC", 1, kInf, chain(3), 0.0},
+        CostCase{"non_ascii_residues", {{U'\u00e9', {{U'\U0001F600', 4.0}}}}, "\u00e9\U0001F600", 1, 7.8,
+                 chain(2), 4.0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ContactCostTable, KeepsOneEnergyPerPairInPairOrder) {
+  // n = 4, kmin = 2: pairs (0, 2), (0, 3), (1, 3).
+  const EnergyTable table = {{U'A', {{U'C', 1.0}, {U'D', 2.0}}}, {U'B', {{U'D', 3.0}}}};
+  const ContactEnergyCost cost = build_contact_energy_cost(table, "ABCD", 2, 7.8);
+  EXPECT_EQ(cost.pair_energies, (std::vector<double>{1.0, 2.0, 3.0}));
+  EXPECT_EQ(cost.residues, 4u);
+  // Only residues 0 and 3 close: pair (0, 3) alone counts.
+  const Conformation points = {{0, 0, 0}, {10, 0, 0}, {20, 0, 0}, {1, 0, 0}};
+  EXPECT_EQ(cost.evaluate(points), 2.0);
+}
+
+// --- Failures ------------------------------------------------------------------
+
+struct FailureCase {
+  const char* name;
+  EnergyTable table;
+  std::string seq;
+  std::uint64_t kmin;
+  std::string message;
+};
+
+class ContactCostFailure : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(ContactCostFailure, ReportsTheFirstMissingEntryInPairOrder) {
+  const FailureCase& c = GetParam();
+  EXPECT_EQ(panic_message([&] { build_contact_energy_cost(c.table, c.seq, c.kmin, 7.8); }), c.message);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Examples, ContactCostFailure,
+    ::testing::Values(
+        FailureCase{"empty_table", {}, "AB", 1, "Contact energies for amino acid A could not be found !"},
+        FailureCase{"b_then_a_without_row_b", {{U'A', {{U'B', 1.0}}}}, "BA", 1,
+                    "Contact energies for amino acid B could not be found !"},
+        FailureCase{"missing_pair", {{U'A', {{U'B', 1.0}}}, {U'B', {{U'A', 1.0}}}}, "ABA", 1,
+                    "Contact energy for amino acid's pair A-A could not be found !"},
+        // Pair (0, 2) A-C comes before pair (1, 2) B-C, which is missing too.
+        FailureCase{"earlier_pair_wins", {{U'A', {{U'B', 1.0}}}, {U'B', {}}}, "ABC", 1,
+                    "Contact energy for amino acid's pair A-C could not be found !"},
+        FailureCase{"missing_self_pair_at_kmin_0", {{U'A', {{U'B', 1.0}}}}, "AB", 0,
+                    "Contact energy for amino acid's pair A-A could not be found !"},
+        FailureCase{"bare_non_ascii_character", {}, "\u00e9A", 1,
+                    "Contact energies for amino acid \u00e9 could not be found !"},
+        FailureCase{"non_ascii_pair", {{U'A', {}}}, "A\u4e2d", 1,
+                    "Contact energy for amino acid's pair A-\u4e2d could not be found !"},
+        FailureCase{"invalid_utf8", {}, "A\xff", 1, "The sequence is not valid UTF-8 (byte 1) !"},
+        FailureCase{"truncated_utf8", {}, "A\xc3", 1, "The sequence is not valid UTF-8 (byte 1) !"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ContactCostFailure, ConformationOfAnotherLengthNamesBothCounts) {
+  const EnergyTable table = {{U'A', {{U'A', 1.0}}}};
+  // "A\u00e9" would be walked with its 3 bytes as 3 points but has 2 residues.
+  CostFunction cost = build_contact_energy_cost({{U'A', {{U'\u00e9', 1.0}}}}, "A\u00e9", 1, 7.8);
+  for (std::size_t m : {0u, 1u, 3u, 40u}) {
+    EXPECT_EQ(panic_message([&] { evaluate_cost(cost, chain(m)); }),
+              "The conformation has " + std::to_string(m) +
+                  " points but the contact energies were built for 2 residues !");
+  }
+  // No pairs at all does not excuse a mismatch either.
+  CostFunction none = build_contact_energy_cost(table, "AA", 5, 7.8);
+  EXPECT_THROW(evaluate_cost(none, chain(3)), Panic);
+}
+
+// --- The contact rule: d = sqrt((dx*dx + dy*dy) + dz*dz) <= dmax ------------------
+
+struct DmaxCase {
+  const char* name;
+  double dmax;
+  Conformation points;
+  bool counts;
+};
+
+class ContactDistance : public ::testing::TestWithParam<DmaxCase> {};
+
+TEST_P(ContactDistance, CountsExactlyTheDistancesUpToDmax) {
+  const DmaxCase& c = GetParam();
+  const ContactEnergyCost cost = build_contact_energy_cost({{U'A', {{U'B', 1.0}}}}, "AB", 1, c.dmax);
+  EXPECT_EQ(cost.evaluate(c.points), c.counts ? 1.0 : 0.0);
+}
+
+const Conformation kThreeFourFive = {{0, 0, 0}, {3, 4, 0}};  // distance exactly 5
+
+INSTANTIATE_TEST_SUITE_P(
+    Examples, ContactDistance,
+    ::testing::Values(DmaxCase{"equal_counts", 5.0, kThreeFourFive, true},
+                      DmaxCase{"one_ulp_below_does_not", std::nextafter(5.0, 0.0), kThreeFourFive, false},
+                      DmaxCase{"one_ulp_above_counts", std::nextafter(5.0, 9.0), kThreeFourFive, true},
+                      DmaxCase{"negative_counts_nothing", -1.0, {{0, 0, 0}, {0, 0, 0}}, false},
+                      DmaxCase{"negative_zero_admits_distance_zero", -0.0, {{0, 0, 0}, {0, 0, 0}}, true},
+                      DmaxCase{"infinite_counts_far_pairs", kInf, {{0, 0, 0}, {1e300, 1e300, 0}}, true},
+                      DmaxCase{"nan_counts_nothing", kNaN, {{0, 0, 0}, {0, 0, 0}}, false},
+                      DmaxCase{"nan_distance_never_counts", kInf, {{0, 0, 0}, {kNaN, 0, 0}}, false},
+                      DmaxCase{"zero_excludes_tiny_distance", 0.0, {{0, 0, 0}, {1e-150, 0, 0}}, false},
+                      // The square underflows to 0, and so does the formula's distance.
+                      DmaxCase{"zero_admits_distance_whose_square_underflows", 0.0, {{0, 0, 0}, {1e-300, 0, 0}}, true},
+                      DmaxCase{"tiny_dmax_admits_equal_tiny_distance", 1e-150, {{0, 0, 0}, {1e-150, 0, 0}}, true},
+                      DmaxCase{"subnormal_square_dmax_excludes_twice_it", 1e-160, {{0, 0, 0}, {2e-160, 0, 0}}, false},
+                      DmaxCase{"huge_dmax_below_huge_distance", 1e200, {{0, 0, 0}, {2e200, 0, 0}}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Distances near dmax are where a shortcut on squared distances could go
+// wrong: compare against the formula itself with dmax taken from the
+// distances (and their neighbours) of random walks.
+TEST(ContactDistance, DecidesLikeTheSquareRootFormulaAtTheBoundary) {
+  std::mt19937_64 random(12345);
+  std::uniform_real_distribution<double> coordinate(-8.0, 8.0);
+  const std::size_t n = 12;
+  EnergyTable table;
+  std::string seq;
+  for (std::size_t i = 0; i < n; ++i) {
+    seq += static_cast<char>('A' + i);
+    for (std::size_t j = 0; j < n; ++j) table[U'A' + i][U'A' + j] = std::ldexp(1.0, static_cast<int>(i + j));
+  }
+  for (int round = 0; round < 200; ++round) {
+    Conformation points;
+    for (std::size_t i = 0; i < n; ++i) points.push_back({coordinate(random), coordinate(random), coordinate(random)});
+    const Point& a = points[round % n];
+    const Point& b = points[(round + 5) % n];
+    const double dx = a.x - b.x, dy = a.y - b.y, dz = a.z - b.z;
+    const double d = std::sqrt((dx * dx + dy * dy) + dz * dz);
+    for (double dmax : {d, std::nextafter(d, 0.0), std::nextafter(d, 99.0), std::nextafter(std::nextafter(d, 0.0), 0.0)}) {
+      for (std::uint64_t kmin : {0u, 1u, 3u}) {
+        const ContactEnergyCost cost = build_contact_energy_cost(table, seq, kmin, dmax);
+        double expected = 0.0;
+        for (std::size_t i = 0; i < n; ++i)
+          for (std::size_t j = i + kmin; j < n; ++j) {
+            const double ex = points[i].x - points[j].x, ey = points[i].y - points[j].y,
+                         ez = points[i].z - points[j].z;
+            if (std::sqrt((ex * ex + ey * ey) + ez * ez) <= dmax) expected += table[U'A' + i][U'A' + j];
+          }
+        ASSERT_EQ(cost.evaluate(points), expected) << "round " << round << " kmin " << kmin;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tarvex

@@ -1,0 +1,166 @@
+"""Conversion of arguments and results: which values are accepted, refused, and how."""
+
+import numpy as np
+import pytest
+
+import tarvex
+
+SOL = [[0.0, 0.0, 0.0], [3.8, 0.0, 0.0], [3.8, 3.8, 0.0]]
+
+
+class Index:
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
+
+
+class Floaty:
+    def __float__(self):
+        return 2.5
+
+
+class BadLength(list):
+    def __len__(self):
+        raise RuntimeError("no length")
+
+
+class Sub(str):
+    pass
+
+
+@pytest.mark.parametrize("value, expected", [
+    (True, 1), (3, 3), (Index(4), 4), (np.int64(5), 5),
+], ids=["bool", "int", "index", "numpy-int"])
+def test_unsigned_accepted(value, expected):
+    # sample_size counts the samples: a dimerize run returns exactly that many walks.
+    assert len(tarvex.sample_solutions(2, sample_size=value, method="dimerize")) == expected
+
+
+def test_all_ones_is_a_valid_unsigned():
+    # kmin = 2**64 - 1 means no pairs: even an empty table is accepted.
+    assert len(tarvex.minimize_cost("AA", {}, kmin=2**64 - 1)) == 2
+
+
+@pytest.mark.parametrize("value, error, message", [
+    (-1, OverflowError, None),
+    (2**64, OverflowError, None),
+    (3.0, TypeError, "argument 'sample_size': 'float' object cannot be interpreted as an integer"),
+    ("3", TypeError, "argument 'sample_size': 'str' object cannot be interpreted as an integer"),
+    (None, TypeError, "argument 'sample_size': 'NoneType' object cannot be interpreted as an integer"),
+], ids=["negative", "too-big", "float", "str", "none"])
+def test_unsigned_refused(value, error, message):
+    with pytest.raises(error) as info:
+        tarvex.sample_solutions(2, sample_size=value)
+    assert type(info.value) is error
+    if message is not None:
+        assert str(info.value) == message
+    else:
+        assert not str(info.value).startswith("argument")
+
+
+@pytest.mark.parametrize("value, scale", [(4, 4.0), (Floaty(), 2.5), (np.float32(2.0), 2.0),
+                                          (True, 1.0), (-1.0, -1.0)])
+def test_float_accepted(value, scale):
+    walk = tarvex.sample_solutions(2, 1, method="enumerate", lattice="cubic", arc_length=value)[0]
+    assert walk[0] == [0.0, 0.0, 0.0]
+    assert sorted(abs(c) for c in walk[1]) == [0.0, 0.0, abs(scale)]
+
+
+def test_float_refused():
+    with pytest.raises(TypeError) as info:
+        tarvex.sample_solutions(2, arc_length="4")
+    assert str(info.value).startswith("argument 'arc_length': ")
+
+
+@pytest.mark.parametrize("value", [True, False, np.bool_(True), np.bool_(False)])
+def test_flag_accepted(value):
+    tarvex.sample_solutions(2, 1, method="dimerize", pbar=value)
+
+
+@pytest.mark.parametrize("value, type_name", [(1, "int"), (0, "int"), (None, "NoneType"),
+                                              ("yes", "str"), (np.int64(1), "int64")])
+def test_flag_refused(value, type_name):
+    with pytest.raises(TypeError) as info:
+        tarvex.sample_solutions(2, pbar=value)
+    assert str(info.value) == f"argument 'pbar': '{type_name}' object cannot be cast as 'bool'"
+
+
+@pytest.mark.parametrize("value, type_name", [(5, "int"), (None, "NoneType"), (b"cubic", "bytes")])
+def test_text_refused(value, type_name):
+    with pytest.raises(TypeError) as info:
+        tarvex.sample_solutions(2, lattice=value)
+    assert str(info.value) == f"argument 'lattice': '{type_name}' object cannot be cast as 'str'"
+
+
+def test_text_subclass_accepted_and_surrogates_refused():
+    assert len(tarvex.sample_solutions(2, 1, lattice=Sub("cubic"), method="dimerize")) == 1
+    with pytest.raises(UnicodeEncodeError):
+        tarvex.sample_solutions(2, lattice="\udc80")
+
+
+@pytest.mark.parametrize("gt, message", [
+    ("abc", "argument 'gt': Can't extract `str` to `Vec`"),
+    (["abc"], "argument 'gt': Can't extract `str` to `Vec`"),
+    ({1, 2}, "argument 'gt': 'set' object cannot be cast as 'Sequence'"),
+    ([{"a": 1}], "argument 'gt': 'dict' object cannot be cast as 'Sequence'"),
+    ([[1.0]], "argument 'gt': 'float' object cannot be cast as 'Sequence'"),
+    ([["xyz"]], "argument 'gt': must be real number, not str"),
+    ((x for x in [SOL]), "argument 'gt': 'generator' object cannot be cast as 'Sequence'"),
+], ids=["str", "str-structure", "set", "dict-structure", "number-point", "xyz-point", "generator"])
+def test_structure_list_refused(gt, message):
+    with pytest.raises(TypeError) as info:
+        tarvex.rmsd(SOL, gt)
+    assert str(info.value) == message
+
+
+def test_point_of_wrong_length_is_a_value_error_without_prefix():
+    with pytest.raises(ValueError) as info:
+        tarvex.rmsd([[1.0, 2.0]], [SOL])
+    assert str(info.value) == "expected a sequence of length 3 (got 2)"
+
+
+def test_conversion_error_keeps_its_cause():
+    class Bad:
+        def __float__(self):
+            try:
+                raise KeyError("inner")
+            except KeyError as e:
+                raise TypeError("no float") from e
+
+    with pytest.raises(TypeError) as info:
+        tarvex.rmsd([[Bad(), 0, 0]], [SOL])
+    assert str(info.value) == "argument 'sol': no float"
+    assert isinstance(info.value.__cause__, KeyError)
+
+
+def test_other_errors_pass_through_unchanged():
+    with pytest.raises(RuntimeError, match="no length"):
+        tarvex.rmsd([BadLength([0, 0, 0])], [[[0, 0, 0]]])
+
+
+@pytest.mark.parametrize("form", [
+    lambda s: [list(p) for p in s],
+    lambda s: tuple(tuple(p) for p in s),
+    lambda s: np.array(s),
+    lambda s: [np.array(p, dtype=np.float32) for p in s],
+    lambda s: [[int(c) for c in p] for p in s],
+], ids=["lists", "tuples", "ndarray", "float32-rows", "ints"])
+def test_sequence_forms_give_the_same_result(form):
+    sol = [[0, 0, 0], [4, 0, 0], [4, 3, 0], [1, 2, 5]]
+    gt = [[[1, 0, 0], [5, 1, 0], [4, 4, 1], [0, 2, 6]]]
+    expected = tarvex.rmsd(sol, gt)
+    assert tarvex.rmsd(form(sol), [form(g) for g in gt]) == expected
+    assert tarvex.rmsd(form(sol), tuple(form(g) for g in gt)) == expected
+    assert tarvex.rmsd(np.array(sol), np.array(gt)) == expected
+
+
+def test_results_are_fresh_lists_of_floats():
+    walks = tarvex.sample_solutions(3, 2, method="dimerize", lattice="cubic")
+    assert type(walks) is list and len(walks) == 2
+    for walk in walks:
+        assert type(walk) is list and len(walk) == 3
+        assert all(type(p) is list and len(p) == 3 for p in walk)
+        assert all(type(c) is float for p in walk for c in p)
+    assert tarvex.sample_solutions(0, 2, method="dimerize") == [[], []]

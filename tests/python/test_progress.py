@@ -1,0 +1,103 @@
+"""pbar=True: the progress line on the standard error stream, in a pipe and in a terminal."""
+
+import fcntl
+import os
+import pty
+import re
+import struct
+import subprocess
+import sys
+import termios
+
+import pytest
+
+RATE = r"(?:\d+\.\d\d|\?)"
+
+
+def run(code, stderr=subprocess.PIPE):
+    return subprocess.run([sys.executable, "-c", "import tarvex\n" + code], stderr=stderr,
+                          stdout=subprocess.PIPE, timeout=120)
+
+
+def final_line(err):
+    """The line written by close: after the last cursor-to-column-1 sequence."""
+    assert err.endswith("\n"), repr(err[-200:])
+    return err[:-1].rsplit("\x1b[1G", 1)[-1]
+
+
+@pytest.mark.parametrize("call", [
+    "tarvex.sample_solutions(5, 200, method='dimerize', pbar=True)",
+    "tarvex.sample_solutions(5, 200, method='pivot', pbar=True)",
+    "tarvex.stats('AAAAA', [[[float(i), 0, 0] for i in range(5)]], lambda s, c: 0.0, "
+    "sample_size=200, method='dimerize', pbar=True)",
+], ids=["dimerize", "pivot", "stats"])
+def test_bar_in_a_pipe_is_80_columns(call):
+    err = run(call).stderr.decode()
+    line = final_line(err)
+    assert re.fullmatch(r"100%\|█+\| 200/200 \[00:00<00:00, " + RATE + r"it/s\]", line), line
+    assert len(line) == 80
+    assert err.startswith("\x1b[?25l\x1b[1G")
+    first = err.split("\x1b[?25h", 1)[0]
+    assert re.search(r"  0%\| +\| 0/200 \[00:00<\?, \?it/s\]", first)
+    assert len(first) - len("\x1b[?25l\x1b[1G") == 80
+
+
+@pytest.mark.parametrize("call, count", [
+    ("tarvex.sample_solutions(3, method='enumerate', lattice='cubic', pbar=True)", 30),
+    ("tarvex.minimize_cost('AAA', lambda s, c: 0.0, lattice='cubic', pbar=True)", 30),
+    ("tarvex.minimize_rmsd([[[0, 0, 0], [1, 0, 0], [2, 0, 0], [3, 0, 0]]], lattice='tetrahedral',"
+     " pbar=True)", 36),
+], ids=["enumerate", "minimize-cost", "minimize-rmsd"])
+def test_enumeration_shows_a_count(call, count):
+    line = final_line(run(call).stderr.decode())
+    assert re.fullmatch(rf"{count}it \[00:00, {RATE}it/s\]", line), line
+
+
+def test_total_zero():
+    err = run("tarvex.sample_solutions(5, 0, method='dimerize', pbar=True)").stderr.decode()
+    assert re.fullmatch(r"  0%\| +\| 0/0 \[00:00<\?, \?it/s\]", final_line(err))
+
+
+def test_nothing_is_written_without_pbar():
+    out = run("tarvex.sample_solutions(20, 100)\n"
+              "tarvex.minimize_cost('AAAA', lambda s, c: 0.0)\n"
+              "tarvex.stats('AAAA', [[[float(i), 0, 0] for i in range(4)]], lambda s, c: 0.0, "
+              "sample_size=10)")
+    assert out.stderr == b""
+
+
+def test_line_is_ended_when_the_cost_fails():
+    out = run("try:\n"
+              "    tarvex.stats('AAAA', [[[float(i), 0, 0] for i in range(4)]], lambda s, c: 1 / 0,"
+              " sample_size=10, method='dimerize', pbar=True)\n"
+              "except tarvex.PanicException:\n"
+              "    print('caught')\n")
+    err = out.stderr.decode()
+    assert out.stdout == b"caught\n"
+    # One walk was counted before the cost failed on it; no rate can be measured from it.
+    assert re.fullmatch(r" 10%\|.*\| 1/10 \[00:00<\?, (?:\?|0\.00)it/s\]", final_line(err))
+
+
+def test_terminal_width_is_used():
+    master, slave = pty.openpty()
+    fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 30, 100, 0, 0))
+    proc = subprocess.Popen([sys.executable, "-c",
+                             "import tarvex\ntarvex.sample_solutions(5, 300, method='dimerize',"
+                             " pbar=True)"], stderr=slave, stdout=subprocess.DEVNULL)
+    os.close(slave)
+    chunks = []
+    while True:
+        try:
+            chunk = os.read(master, 65536)
+        except OSError:
+            break
+        if not chunk:
+            break
+        chunks.append(chunk)
+    proc.wait(timeout=60)
+    os.close(master)
+    err = b"".join(chunks).decode().replace("\r\n", "\n")
+    line = final_line(err)
+    assert len(line) == 100
+    assert re.fullmatch(r"100%\|█+\| 300/300 \[00:00<00:00, " + RATE + r"it/s\]", line), line
+    assert "\x1b[?25l" in err and "\x1b[?25h" in err
