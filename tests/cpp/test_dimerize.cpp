@@ -94,7 +94,7 @@ struct UniformCase {
   std::size_t limit;
 };
 
-std::string uniform_case_name(const ::testing::TestParamInfo<UniformCase>& info) {
+std::string uniform_case_name(const ::testing::TestParamInfo<UniformCase>& test) {
   return lattice_name(test.param.kind) + "_n" + std::to_string(test.param.n) + "_limit" +
          std::to_string(test.param.limit);
 }

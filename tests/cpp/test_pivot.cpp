@@ -66,7 +66,9 @@ TEST_P(PivotTest, MoveIsAcceptedExactlyWhenTheTransformedWalkIsSelfAvoiding) {
         (self_avoiding ? accepted : rejected)++;
       }
       EXPECT_GT(accepted, 0);
-      if (n > 4) EXPECT_GT(rejected, 0);
+      if (n > 4) {
+        EXPECT_GT(rejected, 0);
+      }
     }
   });
 }

@@ -39,7 +39,9 @@ TEST_P(SamplingTest, ConformationsHaveNPointsFromTheOriginArcLengthApart) {
   const auto [method, lattice, n] = GetParam();
   const SamplingRun run{n, 25, {method, 10, 10}, lattice, 2.5, false};
   const auto result = collect(run);
-  if (method != Kind::enumerate) EXPECT_EQ(result.size(), 25u);
+  if (method != Kind::enumerate) {
+    EXPECT_EQ(result.size(), 25u);
+  }
   ASSERT_FALSE(result.empty());
   for (const Conformation& c : result) {
     ASSERT_EQ(c.size(), n);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -228,6 +229,86 @@ TEST(CubicEnumeration, ThreePointWalksAreDepthFirst) {
   EXPECT_EQ(walks[4], (LatticeWalk{{0, 0, 0}, {0, 0, -1}, {1, 0, -1}}));
   EXPECT_EQ(walks[5], (LatticeWalk{{0, 0, 0}, {0, -1, 0}, {0, -1, -1}}));
   EXPECT_EQ(walks[29], (LatticeWalk{{0, 0, 0}, {1, 0, 0}, {2, 0, 0}}));
+}
+
+}  // namespace
+}  // namespace tarvex
+
+namespace tarvex {
+namespace {
+
+struct RangeCase {
+  std::uint64_t low, high;
+};
+
+class UniformRangeTest : public ::testing::TestWithParam<RangeCase> {};
+
+TEST_P(UniformRangeTest, StaysInTheHalfOpenRangeAndReachesBothEnds) {
+  const auto [low, high] = GetParam();
+  Rng rng = Rng::seeded(high);
+  bool saw_low = false, saw_last = false;
+  for (int i = 0; i < 20000; ++i) {
+    const std::uint64_t v = rng.uniform(low, high);
+    ASSERT_GE(v, low);
+    ASSERT_LT(v, high);
+    saw_low = saw_low || v == low;
+    saw_last = saw_last || v == high - 1;
+  }
+  if (high - low <= 1000) {
+    EXPECT_TRUE(saw_low);
+    EXPECT_TRUE(saw_last);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ranges, UniformRangeTest,
+                         ::testing::Values(RangeCase{5, 6}, RangeCase{0, 3}, RangeCase{0, 11}, RangeCase{7, 55},
+                                           RangeCase{std::uint64_t{1} << 63, (std::uint64_t{1} << 63) + 3},
+                                           RangeCase{0, ~std::uint64_t{0}}, RangeCase{1, ~std::uint64_t{0}}));
+
+TEST(Rng, EmptyRangeFails) {
+  Rng rng = Rng::seeded(1);
+  for (const RangeCase c : {RangeCase{0, 0}, RangeCase{3, 3}, RangeCase{4, 3}}) {
+    try {
+      rng.uniform(c.low, c.high);
+      ADD_FAILURE() << "no failure for [" << c.low << ", " << c.high << ")";
+    } catch (const Panic& e) {
+      EXPECT_STREQ(e.what(), "cannot sample empty range");
+    }
+  }
+}
+
+TEST(Rng, SeededStreamsRepeatAndSystemStreamsDiffer) {
+  Rng a = Rng::seeded(99), b = Rng::seeded(99), c = Rng::seeded(100);
+  bool differs = false;
+  for (int i = 0; i < 3 * int(Rng::kWords); ++i) {
+    const std::uint64_t x = a.next();
+    ASSERT_EQ(x, b.next());
+    differs = differs || x != c.next();
+  }
+  EXPECT_TRUE(differs);
+  Rng d, e;
+  EXPECT_NE(d.next(), e.next());
+}
+
+// Past the rekeying point the stream goes on and stays balanced.
+TEST(Rng, KeepsDrawingAcrossRekeying) {
+  Rng rng;
+  const std::uint64_t draws = 2 * Rng::kReseedBytes / 8 + 1000;
+  std::uint64_t ones = 0;
+  for (std::uint64_t i = 0; i < draws; ++i) ones += rng.uniform(0, 2);
+  EXPECT_NEAR(double(ones) / double(draws), 0.5, 0.003);
+}
+
+TEST(Rng, EveryThreadHasItsOwnGenerator) {
+  std::uint64_t here = thread_rng().next(), there = 0;
+  Rng* other = nullptr;
+  std::thread worker([&] {
+    there = thread_rng().next();
+    other = &thread_rng();
+  });
+  worker.join();
+  EXPECT_NE(other, &thread_rng());
+  EXPECT_NE(here, there);
 }
 
 }  // namespace
