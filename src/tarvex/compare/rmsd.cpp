@@ -113,16 +113,6 @@ double centre_into(std::span<const Point> s, double* out, std::size_t point_stri
 
 }  // namespace
 
-bool total_order_less(double a, double b) {
-  // Flipping the magnitude bits of negative values makes the signed integer
-  // order of the bit patterns the IEEE 754 total order.
-  auto key = [](double v) {
-    const auto bits = std::bit_cast<std::int64_t>(v);
-    return bits ^ static_cast<std::int64_t>(static_cast<std::uint64_t>(bits >> 63) >> 1);
-  };
-  return key(a) < key(b);
-}
-
 GroundTruth build_ground_truth(std::span<const Conformation> models) {
   if (models.empty()) fail("The ground truth must have at least one model !");
   GroundTruth gt;

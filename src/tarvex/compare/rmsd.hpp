@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tarvex/point.hpp"
+#include "tarvex/total_order.hpp"
 
 namespace tarvex {
 
@@ -38,8 +39,5 @@ double superposed_rmsd(std::span<const Point> reference, std::span<const Point> 
 // NaN results are always the positive quiet NaN, so a model that cannot be
 // compared never hides a finite result.
 double ground_truth_rmsd(const GroundTruth& gt, std::span<const Point> conformation);
-
-// a < b under the IEEE 754 total order (-NaN < -inf < ... < -0 < +0 < ... < +inf < +NaN).
-bool total_order_less(double a, double b);
 
 }  // namespace tarvex

@@ -1,22 +1,15 @@
 // Minimisation over every walk of a length: the first conformation with the lowest score.
 #pragma once
 
-#include <bit>
 #include <cstdint>
 
 #include "tarvex/fail.hpp"
 #include "tarvex/point.hpp"
 #include "tarvex/poll.hpp"
 #include "tarvex/sampling/sampling.hpp"
+#include "tarvex/total_order.hpp"
 
 namespace tarvex {
-
-// The key of a double under the IEEE 754 total order, as an unsigned integer:
-// -NaN < -inf < ... < -0.0 < +0.0 < ... < +inf < +NaN.
-constexpr std::uint64_t total_order_key(double value) {
-  const auto bits = std::bit_cast<std::uint64_t>(value);
-  return (bits >> 63) != 0 ? ~bits : bits | (std::uint64_t{1} << 63);
-}
 
 // Enumerates every walk of n points and returns the conformation with the
 // smallest score(conformation) under the total order; ties keep the earliest
