@@ -11,9 +11,9 @@ Run:  .venv/bin/python bench/cost_forms.py
 import json
 import math
 import pathlib
-import time
 
 import tarvex
+from timing import best_of
 
 DATA = pathlib.Path(__file__).resolve().parent.parent / "data"
 SAMPLES = 5000
@@ -43,15 +43,6 @@ end
 """)
 
 
-def best(fn, repeat=5):
-    times = []
-    for _ in range(repeat):
-        start = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - start)
-    return min(times)
-
-
 def main():
     mj = json.loads((DATA / "mj1996_contact_energies.json").read_text())
     for n in (20, 100):
@@ -59,14 +50,14 @@ def main():
         gt = [[[3.8 * i, 0.0, 0.0] for i in range(n)]]
 
         def run(cost, **kw):
-            return best(lambda: tarvex.stats(seq, gt, cost, sample_size=SAMPLES,
+            return best_of(5, lambda: tarvex.stats(seq, gt, cost, sample_size=SAMPLES,
                                              method="dimerize", **kw))
 
         base = run(mj, kmin=2**64 - 1)
         per = {name: (run(cost) - base) / SAMPLES * 1e9
                for name, cost in [("contact", mj), ("lua", LUA), ("python", radius_of_gyration)]}
         coords = [list(p) for p in tarvex.sample_solutions(n, 1, method="dimerize")[0]]
-        direct = best(lambda: [radius_of_gyration(seq, coords) for _ in range(SAMPLES)])
+        direct = best_of(5, lambda: [radius_of_gyration(seq, coords) for _ in range(SAMPLES)])
         direct = direct / SAMPLES * 1e9
         print(f"n = {n:3d}: contact {per['contact']:8.0f} ns   lua {per['lua']:8.0f} ns   "
               f"python {per['python']:8.0f} ns (direct call {direct:.0f} ns, "

@@ -12,7 +12,6 @@ import argparse
 import json
 import os
 import pathlib
-import time
 
 os.environ.setdefault("OMP_NUM_THREADS", "1")
 
@@ -20,17 +19,9 @@ import mdtraj  # noqa: E402
 import numpy as np  # noqa: E402
 
 import tarvex  # noqa: E402
+from timing import best_of  # noqa: E402
 
 DATA = pathlib.Path(__file__).resolve().parent.parent / "data"
-
-
-def best_of(repeat, fn):
-    times = []
-    for _ in range(repeat):
-        start = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - start)
-    return min(times)
 
 
 def main():
