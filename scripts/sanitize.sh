@@ -14,29 +14,64 @@ cmake --build "$build" -j "$(nproc)"
 
 # Any report ends the process with a failure: undefined behaviour does not
 # recover, and LeakSanitizer checks every unit test process on exit.
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-(cd "$build" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1 \
-  ctest --output-on-failure -j "$(nproc)")
+(cd "$build" && ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j "$(nproc)")
 
 # The interpreter is not instrumented, so the ASan runtime has to be loaded
-# before it, and its own allocations at exit are no leak of ours. Python's
-# small-object allocator would hide overruns of Python memory from ASan.
-asan_runtime=$(g++ -print-file-name=libasan.so)
-if [ ! -e "$asan_runtime" ]; then
-  echo "the ASan runtime was not found (g++ -print-file-name=libasan.so gave $asan_runtime)" >&2
-  exit 1
-fi
+# before it, and its own allocations at exit are no leak of ours. The C++
+# runtime comes with it: ASan binds its exception interceptor when it starts,
+# and without libstdc++ already loaded the first C++ throw aborts the process.
+preload=()
+for library in libasan.so libstdc++.so; do
+  path=$(g++ -print-file-name="$library")
+  if [ ! -e "$path" ]; then
+    echo "$library was not found (g++ -print-file-name=$library gave $path)" >&2
+    exit 1
+  fi
+  preload+=("$(readlink -f "$path")")
+done
+export LD_PRELOAD="${preload[*]}"
+# Python's small-object allocator would hide overruns of Python memory from ASan.
 export PYTHONMALLOC=malloc
-export ASAN_OPTIONS=detect_leaks=0
 export PYTHONPATH=$PWD/$build
+# pytest captures standard error and loses it when a report aborts the
+# process, so reports go to files (one per process), shown at the end. A
+# request beyond memory raises MemoryError, as it does without ASan.
+reports=$PWD/$build/reports
+rm -rf "$reports"
+mkdir -p "$reports"
+export ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:log_path=$reports/asan
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path=$reports/ubsan
+
+status=0
 # The tests must exercise the sanitized module, not an installed one.
-LD_PRELOAD=$asan_runtime "$python" - "$PWD/$build" <<'EOF'
+"$python" -c '
 import pathlib, sys, tarvex
 where = pathlib.Path(tarvex.__file__).resolve()
 if where.parent != pathlib.Path(sys.argv[1]).resolve():
     sys.exit(f"imported {where}, not the sanitized build")
 print(f"sanitized module: {where}")
-EOF
-# The leak tests watch resident memory, which ASan's quarantine makes grow by
-# design; they run in the normal suite. Everything else runs here.
-LD_PRELOAD=$asan_runtime "$python" -m pytest -q -p no:cacheprovider tests/python --ignore=tests/python/test_leaks.py
+' "$PWD/$build" || status=1
+
+# The whole suite runs here (about a minute), except what ASan itself defeats;
+# those tests run in the normal suite:
+# - the leak tests watch resident memory, which ASan's quarantine grows by design;
+# - an address-space limit of a few GiB leaves no room for ASan's shadow memory;
+# - Ctrl-C during dimerize and stats with sample_size=10**9 frees the up-front
+#   reservation for 10**9 results, and ASan poisons the shadow of all of it
+#   (gigabytes, seconds), so the one-second bound does not hold.
+if [ "$status" -eq 0 ]; then
+  "$python" -m pytest -q -p no:cacheprovider tests/python \
+    --ignore=tests/python/test_leaks.py \
+    --deselect=tests/python/test_fuzz.py::test_sizes_beyond_memory_fail_cleanly \
+    --deselect="tests/python/test_sampling.py::test_ctrl_c_ends_a_long_call[dimerize]" \
+    --deselect="tests/python/test_sampling.py::test_ctrl_c_ends_a_long_call[stats]" || status=1
+fi
+unset LD_PRELOAD
+for report in "$reports"/*; do
+  [ -e "$report" ] || continue
+  echo "== $report" >&2
+  cat "$report" >&2
+  status=1
+done
+exit "$status"

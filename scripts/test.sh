@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Sets tarvex up and runs every test: the C++ core's unit tests, then the Python suite.
+# Sets tarvex up and runs every test: C++ and Python suites, both again under the sanitizers, then the fuzzers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -9,3 +9,8 @@ cmake --build build/tests -j "$(nproc)"
 (cd build/tests && ctest --output-on-failure -j "$(nproc)")
 
 .venv/bin/python -m pytest -q tests/python
+
+# The same suites under AddressSanitizer, UndefinedBehaviorSanitizer and
+# LeakSanitizer, then half a minute of each fuzz target.
+bash scripts/sanitize.sh
+bash scripts/fuzz.sh 30

@@ -72,6 +72,11 @@ std::vector<MatrixCase> matrix_cases() {
       {"huge", with_singular_values({4e200, 2e200, 1e200}, 6)},
       {"tiny", with_singular_values({4e-200, 2e-200, -1e-200}, 7)},
       {"exact_diagonal_pair", {{{0, 1, 0}, {1, 0, 0}, {0, 0, 0}}}},
+      // A second column far below the first, whose squares underflow.
+      {"columns_scales_apart",
+       {{{-0x1.dcb8d52ea1f7p-506, 0, 0x1.db65ed493f8b9p-509},
+         {-0x1.15c77eaa9c7f2p-872, 0, 0x1.150204e1e9ce6p-875},
+         {-0x1.15c71a4638cffp+10, 0x1.162b4ea3cea7p-874, -0x1.1501a0c4e4c0cp+10}}}},
   };
   std::mt19937_64 rng(8);
   std::uniform_real_distribution<double> u(-10, 10);

@@ -183,6 +183,20 @@ TEST(SuperposedRmsd, SinglePointIsZeroAndEmptyIsNaN) {
   EXPECT_TRUE(std::isnan(ground_truth_of_one(Conformation{}, Conformation{})));
 }
 
+TEST(SuperposedRmsd, CoordinatesNearTheUnderflowLimitStayFinite) {
+  // Essentially one point 100 away in each structure, with dust of 1e-154
+  // and below elsewhere: the value comes from an independent Kabsch.
+  Conformation a(9, Point{0, 0, 0}), b(9, Point{0, 0, 0});
+  a[0] = {0x1.9090909p-879, 0, 0x1p-1022};
+  a[1] = {0x1.573d68f903ea2p-512, 0x1.9000909090909p-879, 0x1.9090909090909p-879};
+  a[2] = {0x1.90909p-879, 0, 0};
+  a[8] = {0, 0, -0x1.8fffffffffe3cp+6};
+  b[0] = {0x1.9090909090909p-879, 0x1.90909090101p-879, -0x1.8ee39fd3d8dffp+6};
+  b[1] = {-0x1.8ffffcep+6, 0x1.9090000005e09p-879, 0x0.000000909e553p-1022};
+  expect_relative(superposed_rmsd(a, b), 51.07622459991689, 1e-12);
+  expect_relative(superposed_rmsd(b, a), 51.07622459991689, 1e-12);
+}
+
 TEST(SuperposedRmsd, NonFiniteCoordinatesGiveNaN) {
   for (double bad : {kNaN, kInf, -kInf}) {
     Conformation a = kModel0;
@@ -228,6 +242,13 @@ TEST(BuildGroundTruth, CopiesRowsInOrderAndTruncatesLongerModels) {
   const Conformation expected = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {2, 0, 0}, {0, 2, 0}, {0, 0, 2}};
   EXPECT_EQ(gt.cells, expected);
   EXPECT_NEAR(ground_truth_rmsd(gt, first), 0, 1e-15);
+}
+
+TEST(BuildGroundTruth, OfSeveralEmptyModelsComparesAsNaN) {
+  const GroundTruth gt = build_ground_truth(std::vector<Conformation>(5));
+  EXPECT_EQ(gt.models, 5u);
+  EXPECT_EQ(gt.points, 0u);
+  EXPECT_TRUE(std::isnan(ground_truth_rmsd(gt, Conformation{})));
 }
 
 TEST(Failures, CarryTheSystemMessages) {

@@ -49,16 +49,29 @@ def test_minimum_over_models_and_ties(trpcage):
     assert tarvex.rmsd(sol, [models[5], models[5]]) == tarvex.rmsd(sol, [models[5]])
 
 
-@pytest.mark.parametrize("sol, expected", [
-    ([[1.0, 2.0, 3.0]], 0.0),
-    ([], None),
-], ids=["single-point", "empty"])
-def test_degenerate_structures(sol, expected):
-    value = tarvex.rmsd(sol, [[[5.0, 5.0, 5.0]]] if sol else [[]])
+@pytest.mark.parametrize("sol, gt, expected", [
+    ([[1.0, 2.0, 3.0]], [[[5.0, 5.0, 5.0]]], 0.0),
+    ([], [[]], None),
+    ([], [[], [], []], None),
+], ids=["single-point", "empty", "empty-several-models"])
+def test_degenerate_structures(sol, gt, expected):
+    value = tarvex.rmsd(sol, gt)
     if expected is None:
         assert math.isnan(value)
     else:
         assert value == pytest.approx(expected, abs=1e-12)
+
+
+def test_coordinates_near_the_underflow_limit_give_a_finite_rmsd():
+    # One point 100 away in each structure, dust of 1e-154 and below elsewhere.
+    h = float.fromhex
+    a = [[h("0x1.9090909p-879"), 0.0, h("0x1p-1022")],
+         [h("0x1.573d68f903ea2p-512"), h("0x1.9000909090909p-879"), h("0x1.9090909090909p-879")],
+         [h("0x1.90909p-879"), 0.0, 0.0]] + [[0.0, 0.0, 0.0]] * 5 + [[0.0, 0.0, -99.99999999999]]
+    b = [[h("0x1.9090909090909p-879"), h("0x1.90909090101p-879"), -99.5557],
+         [-99.99999, h("0x1.9090000005e09p-879"), h("0x0.000000909e553p-1022")]] + [[0.0, 0.0, 0.0]] * 7
+    for sol, model in [(a, b), (b, a)]:
+        assert tarvex.rmsd(sol, [model]) == pytest.approx(kabsch_rmsd(model, sol), rel=1e-12)
 
 
 def test_nan_coordinates_give_nan():

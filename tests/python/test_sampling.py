@@ -118,6 +118,12 @@ SIGINT_SCRIPT = textwrap.dedent("""
                                                  lattice="fcc"),
         "stats": lambda: tarvex.stats("A" * 30, [[[float(i), 0, 0] for i in range(30)]],
                                       lambda s, c: 0.0, sample_size=10**9),
+        "lua-cost": lambda: tarvex.minimize_cost("A" * 16, ("f", "function f() return 1 end"),
+                                                 lattice="fcc"),
+        "pivot-samples": lambda: tarvex.sample_solutions(300, 10**9, thermalization_factor=1),
+        "pbar": lambda: tarvex.correlation("A" * 30, [[[float(i), 0, 0] for i in range(30)]],
+                                           {"A": {"A": 1.0}}, sample_size=10**9,
+                                           method="dimerize", pbar=True),
     }
     print("started", flush=True)
     try:
@@ -128,7 +134,8 @@ SIGINT_SCRIPT = textwrap.dedent("""
 """)
 
 
-@pytest.mark.parametrize("call", ["enumerate", "dimerize", "thermalize", "minimize", "stats"])
+@pytest.mark.parametrize("call", ["enumerate", "dimerize", "thermalize", "minimize", "stats",
+                                  "lua-cost", "pivot-samples", "pbar"])
 def test_ctrl_c_ends_a_long_call(call):
     # The signal comes from outside: the call holds the interpreter lock throughout, so no
     # Python thread of the process could send it.
@@ -143,6 +150,43 @@ def test_ctrl_c_ends_a_long_call(call):
         assert time.monotonic() - sent < 1.0
         assert proc.stdout.readline() == "0.0\n"
         assert proc.wait(timeout=10) == 0
+        err = proc.stderr.read()
+        # Nothing but the progress line, and that one ended.
+        assert err.endswith("\n") and "Traceback" not in err if call == "pbar" else err == ""
     finally:
         proc.kill()
         proc.wait()
+
+
+DEGENERATE_SCRIPT = textwrap.dedent("""
+    import tarvex
+    most = 2**64 - 1
+    two = [[[0.0, 0.0, 0.0], [3.8, 0.0, 0.0]]]
+    calls = [
+        lambda: len(tarvex.sample_solutions(0)),
+        lambda: len(tarvex.sample_solutions(0, 100, thermalization_factor=most,
+                                            autocorrelation_factor=most)),
+        lambda: len(tarvex.sample_solutions(1, 100, thermalization_factor=most,
+                                            autocorrelation_factor=most)),
+        lambda: len(tarvex.sample_solutions(2)),
+        lambda: tarvex.stats("AA", two, lambda s, c: 1.0)[1],
+        lambda: repr(tarvex.correlation("AA", two, {"A": {"A": 1.0}})),
+        lambda: tarvex.stats("", [[]], lambda s, c: 1.0, sample_size=3,
+                             thermalization_factor=most, autocorrelation_factor=most)[1],
+        lambda: tarvex.stats("", [[]], lambda s, c: 2.0, method="enumerate")[1],
+        lambda: tarvex.minimize_cost("", ("f", "function f() return 1 end")),
+    ]
+    for call in calls:
+        print(call())
+""")
+
+
+def test_zero_and_two_point_chains_return_promptly():
+    # Zero and one point have no pivot site, so no factor, however large, makes them draw; two
+    # points accept every move, and the spacing counts their rejections as one. The timeout
+    # only guards against a hang: the whole script takes a few seconds.
+    out = subprocess.run([sys.executable, "-c", DEGENERATE_SCRIPT], capture_output=True,
+                         text=True, timeout=120)
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.splitlines() == ["10000", "100", "100", "10000", "(1.0, 1.0, 1.0)", "nan",
+                                       "(1.0, 1.0, 1.0)", "(2.0, 2.0, 2.0)", "[]"]

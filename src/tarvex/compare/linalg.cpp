@@ -171,10 +171,17 @@ Svd3 svd3(const Mat3& unscaled) {
   // Householder QR of W: Q accumulates the reflections, w becomes R.
   Mat3 q = identity3();
   for (int k = 0; k < 2; ++k) {
+    // A column of tiny entries would square to subnormals and blow 2 / |v|^2
+    // up to infinity. The reflection does not depend on the length of v, so v
+    // is built from the column scaled by the power of two that brings its
+    // largest entry near 1, which rounds nothing.
+    double largest = 0;
+    for (int r = k; r < 3; ++r) largest = std::max(largest, std::fabs(w[r][k]));
+    const int exponent = largest > 0 && std::isfinite(largest) ? -std::ilogb(largest) : 0;
     double x[3] = {0, 0, 0};
     double norm2 = 0;
     for (int r = k; r < 3; ++r) {
-      x[r] = w[r][k];
+      x[r] = std::scalbn(w[r][k], exponent);
       norm2 += x[r] * x[r];
     }
     if (!(norm2 > 0)) continue;

@@ -128,6 +128,8 @@ GroundTruth build_ground_truth(std::span<const Conformation> models) {
     if (model.size() < n) fail("index out of bounds: the len is {} but the index is {}", model.size(), model.size());
     const std::span<const Point> row(model.data(), n);
     std::copy(row.begin(), row.end(), gt.cells.begin() + static_cast<std::ptrdiff_t>(r * n));
+    // Empty models have nothing to centre, and their empty buffer no address to offset.
+    if (n == 0) continue;
     double* block = gt.centred.data() + (r / kLanes) * kLanes * 3 * n;
     gt.norms[r] = centre_into(row, block + r % kLanes, 3 * kLanes, kLanes);
   }

@@ -1,6 +1,8 @@
 // Conversion of Python arguments into native values and of results back into Python objects.
 #include "tarvex/module/convert.hpp"
 
+#include <algorithm>
+
 #include "tarvex/fail.hpp"
 
 namespace tarvex::py {
@@ -8,13 +10,17 @@ namespace {
 
 PyRef type_qualname(PyObject* obj) { return PyRef::check(PyType_GetQualName(Py_TYPE(obj))); }
 
+// The length an object reports is only a hint: the iteration decides. It is
+// capped, so an object that claims more items than it has cannot make the
+// conversion reserve gigabytes (or fail) before the first item.
 std::size_t capacity_hint(PyObject* obj) {
+  constexpr Py_ssize_t kMostReserved = Py_ssize_t{1} << 16;
   const Py_ssize_t length = PySequence_Size(obj);
   if (length < 0) {
-    PyErr_Clear();  // only a hint: the iteration decides
+    PyErr_Clear();
     return 0;
   }
-  return static_cast<std::size_t>(length);
+  return static_cast<std::size_t>(std::min(length, kMostReserved));
 }
 
 // Iterates a sequence (checked as in to_structure) and converts every item.

@@ -1,4 +1,5 @@
 // The module entry, its function table, the keyword parsers and the statistics drivers.
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -95,6 +96,13 @@ std::optional<std::string_view> to_optional_text(PyObject* obj) {
   return to_text(obj);
 }
 
+// Room reserved for results ahead of a run: the sample size, but not so much
+// that an absurd sample size allocates gigabytes before the first walk (the
+// list still grows as needed).
+std::size_t reserve_for(std::uint64_t sample_size) {
+  return static_cast<std::size_t>(std::min<std::uint64_t>(sample_size, std::uint64_t{1} << 16));
+}
+
 // The walk length of a sequence is its length in bytes of UTF-8.
 std::uint64_t walk_length(std::string_view seq) { return seq.size(); }
 
@@ -155,8 +163,8 @@ CostsAndRmsds sample_cost_rmsd(const StatsArguments& a) {
   const SamplingRun run{walk_length(a.seq), a.sample_size, method, lattice, a.arc_length, a.pbar};
   CostsAndRmsds out;
   if (method.kind != SamplingMethod::Kind::enumerate) {
-    out.costs.reserve(a.sample_size);
-    out.rmsds.reserve(a.sample_size);
+    out.costs.reserve(reserve_for(a.sample_size));
+    out.rmsds.reserve(reserve_for(a.sample_size));
   }
   Poll poll(check_signals);
   // The RMSD comes before the cost: a caller's cost function with side
@@ -235,7 +243,7 @@ PyRef sample_solutions(PyObject* const* args, Py_ssize_t nargs, PyObject* kwname
       parse_method(method_text, quoted(method_text), {thermalization, autocorrelation});
   const LatticeKind lattice = parse_lattice(lattice_text);
   std::vector<Conformation> walks;
-  if (method.kind != SamplingMethod::Kind::enumerate) walks.reserve(sample_size);
+  if (method.kind != SamplingMethod::Kind::enumerate) walks.reserve(reserve_for(sample_size));
   Poll poll(check_signals);
   sample_walks({n, sample_size, method, lattice, arc_length, pbar}, poll,
                [&](const Conformation& conformation) { walks.push_back(conformation); });
