@@ -56,16 +56,11 @@ print(f"sanitized module: {where}")
 # The whole suite runs here (about a minute), except what ASan itself defeats;
 # those tests run in the normal suite:
 # - the leak tests watch resident memory, which ASan's quarantine grows by design;
-# - an address-space limit of a few GiB leaves no room for ASan's shadow memory;
-# - Ctrl-C during dimerize and stats with sample_size=10**9 frees the up-front
-#   reservation for 10**9 results, and ASan poisons the shadow of all of it
-#   (gigabytes, seconds), so the one-second bound does not hold.
+# - an address-space limit of a few GiB leaves no room for ASan's shadow memory.
 if [ "$status" -eq 0 ]; then
   "$python" -m pytest -q -p no:cacheprovider tests/python \
     --ignore=tests/python/test_leaks.py \
-    --deselect=tests/python/test_fuzz.py::test_sizes_beyond_memory_fail_cleanly \
-    --deselect="tests/python/test_sampling.py::test_ctrl_c_ends_a_long_call[dimerize]" \
-    --deselect="tests/python/test_sampling.py::test_ctrl_c_ends_a_long_call[stats]" || status=1
+    --deselect=tests/python/test_fuzz.py::test_sizes_beyond_memory_fail_cleanly || status=1
 fi
 unset LD_PRELOAD
 for report in "$reports"/*; do
