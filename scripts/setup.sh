@@ -3,19 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(g++ cmake ninja-build pkg-config libluajit-5.1-dev libsodium-dev libgtest-dev)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "missing system packages: ${missing[*]} (run this script as root, or install them)" >&2
-    exit 1
-  fi
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+bash scripts/packages.sh g++ cmake ninja-build pkg-config libluajit-5.1-dev libsodium-dev libgtest-dev
 
 python=${PYTHON:-python3}
 [ -x .venv/bin/python ] || "$python" -m venv .venv
