@@ -64,13 +64,15 @@ struct PivotFactors {
   std::uint64_t thermalization, autocorrelation;
 };
 
-// method_text is already the quoted or Some(...) form the message wants.
-SamplingMethod parse_method(std::string_view text, const std::string& shown, PivotFactors factors) {
+// stats and correlation take the method as an optional text, and their
+// message shows it as Some("...").
+SamplingMethod parse_method(std::string_view text, bool optional, PivotFactors factors) {
   if (text == "pivot")
     return {SamplingMethod::Kind::pivot, factors.thermalization, factors.autocorrelation};
   if (text == "dimerize") return {SamplingMethod::Kind::dimerize, 0, 0};
   if (text == "enumerate") return {SamplingMethod::Kind::enumerate, 0, 0};
-  fail("Method {} is not recognized !", shown);
+  if (optional) fail("Method Some({}) is not recognized !", quoted(text));
+  fail("Method {} is not recognized !", quoted(text));
 }
 
 LatticeKind parse_lattice(std::string_view text) {
@@ -153,10 +155,8 @@ struct CostsAndRmsds {
 
 CostsAndRmsds sample_cost_rmsd(const StatsArguments& a) {
   CostFunction cost = build_cost(a.cost, std::string(a.seq), a.kmin, a.dmax);
-  const std::string_view method_text = a.method.value_or("pivot");
-  const SamplingMethod method =
-      parse_method(method_text, format("Some({})", quoted(method_text)),
-                   {a.thermalization_factor, a.autocorrelation_factor});
+  const SamplingMethod method = parse_method(a.method.value_or("pivot"), true,
+                                             {a.thermalization_factor, a.autocorrelation_factor});
   const LatticeKind lattice = parse_lattice(a.lattice);
   const GroundTruth gt = build_ground_truth(a.gt);
 
@@ -240,7 +240,7 @@ PyRef sample_solutions(PyObject* const* args, Py_ssize_t nargs, PyObject* kwname
                      defaulted("lattice", to_text, "tetrahedral"),
                      defaulted("arc_length", to_float, 3.8), defaulted("pbar", to_flag, false));
   const SamplingMethod method =
-      parse_method(method_text, quoted(method_text), {thermalization, autocorrelation});
+      parse_method(method_text, false, {thermalization, autocorrelation});
   const LatticeKind lattice = parse_lattice(lattice_text);
   std::vector<Conformation> walks;
   if (method.kind != SamplingMethod::Kind::enumerate) walks.reserve(reserve_for(sample_size));
