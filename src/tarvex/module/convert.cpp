@@ -10,17 +10,14 @@ namespace {
 
 PyRef type_qualname(PyObject* obj) { return PyRef::check(PyType_GetQualName(Py_TYPE(obj))); }
 
-// The length an object reports is only a hint: the iteration decides. It is
-// capped, so an object that claims more items than it has cannot make the
-// conversion reserve gigabytes (or fail) before the first item.
+// The length an object reports is only a hint: the iteration decides.
 std::size_t capacity_hint(PyObject* obj) {
-  constexpr Py_ssize_t kMostReserved = Py_ssize_t{1} << 16;
   const Py_ssize_t length = PySequence_Size(obj);
   if (length < 0) {
     PyErr_Clear();
     return 0;
   }
-  return static_cast<std::size_t>(std::min(length, kMostReserved));
+  return reserve_for(static_cast<std::uint64_t>(length));
 }
 
 // Iterates a sequence (checked as in to_structure) and converts every item.
@@ -40,6 +37,10 @@ std::vector<T> to_list(PyObject* obj, Convert convert) {
 }
 
 }  // namespace
+
+std::size_t reserve_for(std::uint64_t claimed) {
+  return static_cast<std::size_t>(std::min<std::uint64_t>(claimed, std::uint64_t{1} << 16));
+}
 
 void raise_cast_error(PyObject* obj, const char* target) {
   PyRef name = type_qualname(obj);

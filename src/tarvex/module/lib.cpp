@@ -1,5 +1,4 @@
 // The module entry, its function table, the keyword parsers and the statistics drivers.
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -96,13 +95,6 @@ PyObject* as_object(PyObject* obj) { return obj; }
 std::optional<std::string_view> to_optional_text(PyObject* obj) {
   if (obj == Py_None) return std::nullopt;
   return to_text(obj);
-}
-
-// Room reserved for results ahead of a run: the sample size, but not so much
-// that an absurd sample size allocates gigabytes before the first walk (the
-// list still grows as needed).
-std::size_t reserve_for(std::uint64_t sample_size) {
-  return static_cast<std::size_t>(std::min<std::uint64_t>(sample_size, std::uint64_t{1} << 16));
 }
 
 // The walk length of a sequence is its length in bytes of UTF-8.
