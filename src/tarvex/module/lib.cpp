@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "tarvex/compare/rmsd.hpp"
-#include "tarvex/cost/python_cost.hpp"
+#include "tarvex/module/python_cost.hpp"
 #include "tarvex/fail.hpp"
 #include "tarvex/module/bind.hpp"
 #include "tarvex/module/convert.hpp"

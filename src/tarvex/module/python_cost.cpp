@@ -1,5 +1,5 @@
 // Building a cost function from the caller's Python object, and the Python-callable cost.
-#include "tarvex/cost/python_cost.hpp"
+#include "tarvex/module/python_cost.hpp"
 
 #include <optional>
 #include <utility>
