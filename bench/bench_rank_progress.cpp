@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "tarvex/module/rank.hpp"
+#include "tarvex/stats/rank.hpp"
 #include "tarvex/sampling/progress.hpp"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "tarvex/fail.hpp"
-#include "tarvex/module/rank.hpp"
+#include "tarvex/stats/rank.hpp"
 
 namespace tarvex {
 namespace {

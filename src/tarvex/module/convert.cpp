@@ -1,9 +1,8 @@
 // Conversion of Python arguments into native values and of results back into Python objects.
 #include "tarvex/module/convert.hpp"
 
-#include <algorithm>
-
 #include "tarvex/fail.hpp"
+#include "tarvex/reserve.hpp"
 
 namespace tarvex::py {
 namespace {
@@ -37,10 +36,6 @@ std::vector<T> to_list(PyObject* obj, Convert convert) {
 }
 
 }  // namespace
-
-std::size_t reserve_for(std::uint64_t claimed) {
-  return static_cast<std::size_t>(std::min<std::uint64_t>(claimed, std::uint64_t{1} << 16));
-}
 
 void raise_cast_error(PyObject* obj, const char* target) {
   PyRef name = type_qualname(obj);

@@ -12,11 +12,6 @@
 
 namespace tarvex::py {
 
-// Room to reserve for a list whose size is only claimed (an object's length,
-// a sample size): never so much that a false or absurd claim allocates
-// gigabytes before the first item; the list still grows as needed.
-std::size_t reserve_for(std::uint64_t claimed);
-
 // Input conversions. Each returns the native value or throws ErrorSet with
 // the Python exception set.
 std::string_view to_text(PyObject* obj);  // valid while obj lives

@@ -14,10 +14,13 @@
 #include "tarvex/module/bind.hpp"
 #include "tarvex/module/convert.hpp"
 #include "tarvex/module/docs.hpp"
-#include "tarvex/module/rank.hpp"
+#include "tarvex/stats/rank.hpp"
 #include "tarvex/poll.hpp"
 #include "tarvex/sampling/minimize.hpp"
+#include "tarvex/reserve.hpp"
+#include "tarvex/sampling/evaluation.hpp"
 #include "tarvex/sampling/sampling.hpp"
+#include "tarvex/stats/statistics.hpp"
 
 namespace tarvex::py {
 namespace {
@@ -103,13 +106,6 @@ std::uint64_t walk_length(std::string_view seq) { return seq.size(); }
 // ---------------------------------------------------------------------------
 // Statistics
 
-struct SampleStatistics {
-  double correlation;
-  double min_cost, avg_cost, max_cost;
-  double min_rmsd, avg_rmsd, max_rmsd;
-  double min_cost_rmsd, max_cost_rmsd;
-};
-
 struct StatsArguments {
   std::string_view seq;
   std::vector<Conformation> gt;
@@ -141,53 +137,15 @@ StatsArguments bind_stats(const char* name, PyObject* const* args, Py_ssize_t na
           lattice, arc_length,    kmin,       dmax,        pbar};
 }
 
-struct CostsAndRmsds {
-  std::vector<double> costs, rmsds;
-};
-
 CostsAndRmsds sample_cost_rmsd(const StatsArguments& a) {
   CostFunction cost = build_cost(a.cost, std::string(a.seq), a.kmin, a.dmax);
   const SamplingMethod method = parse_method(a.method.value_or("pivot"), true,
                                              {a.thermalization_factor, a.autocorrelation_factor});
   const LatticeKind lattice = parse_lattice(a.lattice);
   const GroundTruth gt = build_ground_truth(a.gt);
-
-  const SamplingRun run{walk_length(a.seq), a.sample_size, method, lattice, a.arc_length, a.pbar};
-  CostsAndRmsds out;
-  if (method.kind != SamplingMethod::Kind::enumerate) {
-    out.costs.reserve(reserve_for(a.sample_size));
-    out.rmsds.reserve(reserve_for(a.sample_size));
-  }
   Poll poll(check_signals);
-  // The RMSD comes before the cost: a caller's cost function with side
-  // effects sees only conformations whose RMSD was computed.
-  sample_walks(run, poll, [&](const Conformation& conformation) {
-    out.rmsds.push_back(ground_truth_rmsd(gt, conformation));
-    out.costs.push_back(evaluate_cost(cost, conformation));
-  });
-  return out;
-}
-
-SampleStatistics compute_statistics(const StatsArguments& a) {
-  const CostsAndRmsds sample = sample_cost_rmsd(a);
-  SampleStatistics s{};
-  s.correlation = spearman_correlation(sample.costs, sample.rmsds);
-  const Extremes cost = scan_extremes(sample.costs);
-  const Extremes rmsd = scan_extremes(sample.rmsds);
-  s.min_cost = sample.costs[cost.i_min];
-  s.avg_cost = cost.mean;
-  s.max_cost = sample.costs[cost.i_max];
-  s.min_rmsd = sample.rmsds[rmsd.i_min];
-  s.avg_rmsd = rmsd.mean;
-  s.max_rmsd = sample.rmsds[rmsd.i_max];
-  s.min_cost_rmsd = sample.rmsds[cost.i_min];
-  s.max_cost_rmsd = sample.rmsds[cost.i_max];
-  return s;
-}
-
-double compute_correlation(const StatsArguments& a) {
-  const CostsAndRmsds sample = sample_cost_rmsd(a);
-  return spearman_correlation(sample.costs, sample.rmsds);
+  return evaluate_samples({walk_length(a.seq), a.sample_size, method, lattice, a.arc_length, a.pbar},
+                          cost, gt, poll);
 }
 
 PyRef float_tuple(std::initializer_list<double> values) {
@@ -213,12 +171,14 @@ PyRef statistics_object(const SampleStatistics& s) {
 
 PyRef stats(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   const StatsArguments a = bind_stats("stats", args, nargs, kwnames);
-  return statistics_object(compute_statistics(a));
+  const CostsAndRmsds sample = sample_cost_rmsd(a);
+  return statistics_object(sample_statistics(sample.costs, sample.rmsds));
 }
 
 PyRef correlation(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   const StatsArguments a = bind_stats("correlation", args, nargs, kwnames);
-  return new_float(compute_correlation(a));
+  const CostsAndRmsds sample = sample_cost_rmsd(a);
+  return new_float(spearman_correlation(sample.costs, sample.rmsds));
 }
 
 PyRef sample_solutions(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

@@ -1,5 +1,5 @@
 // Rank correlation of costs against RMSDs, and the min/mean/max scan of a sample.
-#include "tarvex/module/rank.hpp"
+#include "tarvex/stats/rank.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -1,0 +1,25 @@
+// The reduction of a sample's costs and RMSDs to the statistics that stats returns.
+#include "tarvex/stats/statistics.hpp"
+
+#include "tarvex/stats/rank.hpp"
+
+namespace tarvex {
+
+SampleStatistics sample_statistics(std::span<const double> costs, std::span<const double> rmsds) {
+  SampleStatistics s{};
+  // The correlation comes first: its length checks give the failure messages.
+  s.correlation = spearman_correlation(costs, rmsds);
+  const Extremes cost = scan_extremes(costs);
+  const Extremes rmsd = scan_extremes(rmsds);
+  s.min_cost = costs[cost.i_min];
+  s.avg_cost = cost.mean;
+  s.max_cost = costs[cost.i_max];
+  s.min_rmsd = rmsds[rmsd.i_min];
+  s.avg_rmsd = rmsd.mean;
+  s.max_rmsd = rmsds[rmsd.i_max];
+  s.min_cost_rmsd = rmsds[cost.i_min];
+  s.max_cost_rmsd = rmsds[cost.i_max];
+  return s;
+}
+
+}  // namespace tarvex

@@ -1,0 +1,20 @@
+// The reduction of a sample's costs and RMSDs to the statistics that stats returns.
+#pragma once
+
+#include <span>
+
+namespace tarvex {
+
+struct SampleStatistics {
+  double correlation;
+  double min_cost, avg_cost, max_cost;
+  double min_rmsd, avg_rmsd, max_rmsd;
+  double min_cost_rmsd, max_cost_rmsd;  // the RMSDs of the samples of lowest and highest cost
+};
+
+// costs[i] and rmsds[i] belong to sample i. Spearman's correlation of the
+// two, then the extremes and means of each (the first of equal values, see
+// scan_extremes). Lists of different lengths or an empty sample fail.
+SampleStatistics sample_statistics(std::span<const double> costs, std::span<const double> rmsds);
+
+}  // namespace tarvex
