@@ -51,6 +51,13 @@ std::string_view to_text(PyObject* obj) {
   return {data, static_cast<std::size_t>(size)};
 }
 
+PyObject* as_object(PyObject* obj) { return obj; }
+
+std::optional<std::string_view> to_optional_text(PyObject* obj) {
+  if (obj == Py_None) return std::nullopt;
+  return to_text(obj);
+}
+
 std::uint64_t to_unsigned(PyObject* obj) {
   PyRef index;
   if (!PyLong_Check(obj)) {

@@ -1,0 +1,60 @@
+// Keyword parsing: sampling methods and lattices by name, and texts quoted for the messages.
+#include "tarvex/module/keywords.hpp"
+
+#include <cstdio>
+
+#include "tarvex/fail.hpp"
+#include "tarvex/module/convert.hpp"
+
+namespace tarvex::py {
+
+std::string quoted(std::string_view text) {
+  std::string out = "\"";
+  PyRef unicode(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+  if (!unicode) result_failed();
+  const Py_ssize_t length = PyUnicode_GetLength(unicode.get());
+  for (Py_ssize_t i = 0; i < length; ++i) {
+    const Py_UCS4 c = PyUnicode_ReadChar(unicode.get(), i);
+    switch (c) {
+      case '"': out += "\\\""; continue;
+      case '\\': out += "\\\\"; continue;
+      case '\t': out += "\\t"; continue;
+      case '\r': out += "\\r"; continue;
+      case '\n': out += "\\n"; continue;
+      case '\0': out += "\\0"; continue;
+      default: break;
+    }
+    if (Py_UNICODE_ISPRINTABLE(c)) {
+      PyRef one(PyUnicode_FromOrdinal(static_cast<int>(c)));
+      Py_ssize_t size = 0;
+      const char* bytes = one ? PyUnicode_AsUTF8AndSize(one.get(), &size) : nullptr;
+      if (bytes == nullptr) result_failed();
+      out.append(bytes, static_cast<std::size_t>(size));
+    } else {
+      char buffer[16];
+      std::snprintf(buffer, sizeof buffer, "\\u{%x}", static_cast<unsigned>(c));
+      out += buffer;
+    }
+  }
+  out += '"';
+  return out;
+}
+
+SamplingMethod parse_method(std::string_view text, bool optional, PivotFactors factors) {
+  if (text == "pivot")
+    return {SamplingMethod::Kind::pivot, factors.thermalization, factors.autocorrelation};
+  if (text == "dimerize") return {SamplingMethod::Kind::dimerize, 0, 0};
+  if (text == "enumerate") return {SamplingMethod::Kind::enumerate, 0, 0};
+  if (optional) fail("Method Some({}) is not recognized !", quoted(text));
+  fail("Method {} is not recognized !", quoted(text));
+}
+
+LatticeKind parse_lattice(std::string_view text) {
+  if (text == "tetrahedral") return LatticeKind::tetrahedral;
+  if (text == "fcc") return LatticeKind::fcc;
+  if (text == "bcc") return LatticeKind::bcc;
+  if (text == "cubic") return LatticeKind::cubic;
+  fail("Lattice {} is not recognized !", quoted(text));
+}
+
+}  // namespace tarvex::py
