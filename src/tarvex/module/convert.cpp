@@ -140,21 +140,16 @@ void result_failed() {
 
 namespace {
 
-PyObject* checked_result(PyObject* obj) {
-  if (obj == nullptr) result_failed();
-  return obj;
-}
-
 PyObject* point_object(const Point& p) {
-  PyRef list(checked_result(PyList_New(3)));
+  PyRef list = PyRef::check(PyList_New(3));
   const double xyz[3] = {p.x, p.y, p.z};
   for (Py_ssize_t i = 0; i < 3; ++i)
-    PyList_SET_ITEM(list.get(), i, checked_result(PyFloat_FromDouble(xyz[i])));
+    PyList_SET_ITEM(list.get(), i, PyRef::check(PyFloat_FromDouble(xyz[i])).release());
   return list.release();
 }
 
 PyObject* conformation_object(std::span<const Point> points) {
-  PyRef list(checked_result(PyList_New(static_cast<Py_ssize_t>(points.size()))));
+  PyRef list = PyRef::check(PyList_New(static_cast<Py_ssize_t>(points.size())));
   for (std::size_t i = 0; i < points.size(); ++i)
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), point_object(points[i]));
   return list.release();
@@ -162,14 +157,12 @@ PyObject* conformation_object(std::span<const Point> points) {
 
 }  // namespace
 
-PyRef new_float(double value) { return PyRef(checked_result(PyFloat_FromDouble(value))); }
-
-PyRef new_point(const Point& p) { return PyRef(point_object(p)); }
+PyRef new_float(double value) { return PyRef::check(PyFloat_FromDouble(value)); }
 
 PyRef new_conformation(std::span<const Point> points) { return PyRef(conformation_object(points)); }
 
 PyRef new_conformation_list(std::span<const Conformation> conformations) {
-  PyRef list(checked_result(PyList_New(static_cast<Py_ssize_t>(conformations.size()))));
+  PyRef list = PyRef::check(PyList_New(static_cast<Py_ssize_t>(conformations.size())));
   for (std::size_t i = 0; i < conformations.size(); ++i)
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), conformation_object(conformations[i]));
   return list;

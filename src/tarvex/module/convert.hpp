@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "tarvex/module/pyref.hpp"
@@ -28,14 +29,26 @@ std::vector<Conformation> to_structure_list(PyObject* obj);
 // Raises TypeError "'{type}' object cannot be cast as '{target}'" and throws ErrorSet.
 [[noreturn]] void raise_cast_error(PyObject* obj, const char* target);
 
-// Output conversions. A failure to build the result prints the pending error
-// and ends the call as an internal failure.
+// Output conversions. Each returns the new object or throws ErrorSet with the
+// Python exception set.
 PyRef new_float(double value);
-PyRef new_point(const Point& p);
 PyRef new_conformation(std::span<const Point> points);
 PyRef new_conformation_list(std::span<const Conformation> conformations);
 
-// The interpreter could not create a result object.
+// Prints the pending error and ends the call as an internal failure.
 [[noreturn]] void result_failed();
+
+// The result of one of the six functions, as build() makes it. Only here does
+// an interpreter failure not pass as it is: when the result object cannot be
+// created, the error is printed and the call ends as an internal failure
+// ("Python API call failed"), as documented.
+template <class Build>
+PyRef build_result(Build&& build) {
+  try {
+    return std::forward<Build>(build)();
+  } catch (const ErrorSet&) {
+    result_failed();
+  }
+}
 
 }  // namespace tarvex::py

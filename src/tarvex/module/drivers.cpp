@@ -77,16 +77,14 @@ CostsAndRmsds sample_cost_rmsd(const StatsArguments& a) {
 }
 
 PyRef float_tuple(std::initializer_list<double> values) {
-  PyRef tuple(PyTuple_New(static_cast<Py_ssize_t>(values.size())));
-  if (!tuple) result_failed();
+  PyRef tuple = PyRef::check(PyTuple_New(static_cast<Py_ssize_t>(values.size())));
   Py_ssize_t i = 0;
   for (double v : values) PyTuple_SET_ITEM(tuple.get(), i++, new_float(v).release());
   return tuple;
 }
 
 PyRef statistics_object(const SampleStatistics& s) {
-  PyRef tuple(PyTuple_New(4));
-  if (!tuple) result_failed();
+  PyRef tuple = PyRef::check(PyTuple_New(4));
   PyTuple_SET_ITEM(tuple.get(), 0, new_float(s.correlation).release());
   PyTuple_SET_ITEM(tuple.get(), 1, float_tuple({s.min_cost, s.avg_cost, s.max_cost}).release());
   PyTuple_SET_ITEM(tuple.get(), 2, float_tuple({s.min_rmsd, s.avg_rmsd, s.max_rmsd}).release());
@@ -99,13 +97,15 @@ PyRef statistics_object(const SampleStatistics& s) {
 PyRef stats(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   const StatsArguments a = bind_stats("stats", args, nargs, kwnames);
   const CostsAndRmsds sample = sample_cost_rmsd(a);
-  return statistics_object(sample_statistics(sample.costs, sample.rmsds));
+  const SampleStatistics statistics = sample_statistics(sample.costs, sample.rmsds);
+  return build_result([&] { return statistics_object(statistics); });
 }
 
 PyRef correlation(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   const StatsArguments a = bind_stats("correlation", args, nargs, kwnames);
   const CostsAndRmsds sample = sample_cost_rmsd(a);
-  return new_float(spearman_correlation(sample.costs, sample.rmsds));
+  const double correlation = spearman_correlation(sample.costs, sample.rmsds);
+  return build_result([&] { return new_float(correlation); });
 }
 
 PyRef sample_solutions(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -126,7 +126,7 @@ PyRef sample_solutions(PyObject* const* args, Py_ssize_t nargs, PyObject* kwname
   Poll poll(check_signals);
   sample_walks({n, sample_size, method, lattice, arc_length, pbar}, poll,
                [&](const Conformation& conformation) { walks.push_back(conformation); });
-  return new_conformation_list(walks);
+  return build_result([&] { return new_conformation_list(walks); });
 }
 
 PyRef minimize_cost(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -141,7 +141,7 @@ PyRef minimize_cost(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
   const Conformation best =
       minimise_over_walks(walk_length(seq), lattice, arc_length, pbar, poll,
                           [&](const Conformation& c) { return evaluate_cost(cost, c); });
-  return new_conformation(best);
+  return build_result([&] { return new_conformation(best); });
 }
 
 PyRef minimize_rmsd(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -158,14 +158,15 @@ PyRef minimize_rmsd(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
   const Conformation best =
       minimise_over_walks(n, lattice, arc_length, pbar, poll,
                           [&](const Conformation& c) { return ground_truth_rmsd(gt, c); });
-  return new_conformation(best);
+  return build_result([&] { return new_conformation(best); });
 }
 
 PyRef rmsd(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   auto [sol, models] = bind_arguments("rmsd", args, nargs, kwnames, required("sol", to_structure),
                                       required("gt", to_structure_list));
   const GroundTruth gt = build_ground_truth(models);
-  return new_float(ground_truth_rmsd(gt, sol));
+  const double value = ground_truth_rmsd(gt, sol);
+  return build_result([&] { return new_float(value); });
 }
 
 }  // namespace tarvex::py

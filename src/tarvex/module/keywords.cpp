@@ -10,8 +10,8 @@ namespace tarvex::py {
 
 std::string quoted(std::string_view text) {
   std::string out = "\"";
-  PyRef unicode(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
-  if (!unicode) result_failed();
+  PyRef unicode =
+      PyRef::check(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
   const Py_ssize_t length = PyUnicode_GetLength(unicode.get());
   for (Py_ssize_t i = 0; i < length; ++i) {
     const Py_UCS4 c = PyUnicode_ReadChar(unicode.get(), i);
@@ -25,10 +25,10 @@ std::string quoted(std::string_view text) {
       default: break;
     }
     if (Py_UNICODE_ISPRINTABLE(c)) {
-      PyRef one(PyUnicode_FromOrdinal(static_cast<int>(c)));
+      PyRef one = PyRef::check(PyUnicode_FromOrdinal(static_cast<int>(c)));
       Py_ssize_t size = 0;
-      const char* bytes = one ? PyUnicode_AsUTF8AndSize(one.get(), &size) : nullptr;
-      if (bytes == nullptr) result_failed();
+      const char* bytes = PyUnicode_AsUTF8AndSize(one.get(), &size);
+      if (bytes == nullptr) throw ErrorSet{};
       out.append(bytes, static_cast<std::size_t>(size));
     } else {
       char buffer[16];

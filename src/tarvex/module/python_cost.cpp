@@ -57,9 +57,8 @@ class CallableCost final : public HostCost {
       : callable_(callable), sequence_(std::move(sequence)) {}
 
   double evaluate(std::span<const Point> conformation) override {
-    PyRef seq(PyUnicode_DecodeUTF8(sequence_.data(), static_cast<Py_ssize_t>(sequence_.size()),
-                                   nullptr));
-    if (!seq) result_failed();
+    PyRef seq = PyRef::check(PyUnicode_DecodeUTF8(
+        sequence_.data(), static_cast<Py_ssize_t>(sequence_.size()), nullptr));
     PyRef coordinates = new_conformation(conformation);
     PyObject* args[] = {seq.get(), coordinates.get()};
     PyRef result(PyObject_Vectorcall(callable_, args, 2, nullptr));
