@@ -92,6 +92,24 @@ void error_to_string(lua_State* L) {
   lua_replace(L, -2);
 }
 
+// Records a failure's status for protected_run, turns the error object on top
+// into a string and raises it again out of the op.
+int raise_recorded(lua_State* L, int status, int& recorded) {
+  recorded = status;
+  error_to_string(L);
+  return lua_error(L);
+}
+
+// lua_pcall of the function below the top nargs values, with the traceback
+// handler slipped in beneath it; a failure is raised out of the op.
+void call_traced(lua_State* L, int nargs, int nresults, int& recorded) {
+  const int function = lua_gettop(L) - nargs;
+  lua_pushcfunction(L, traceback);
+  lua_insert(L, function);
+  if (const int status = lua_pcall(L, nargs, nresults, function); status != 0)
+    raise_recorded(L, status, recorded);
+}
+
 struct ChunkArgs {
   const char* source;
   std::size_t size;
@@ -100,15 +118,9 @@ struct ChunkArgs {
 
 int run_chunk_op(lua_State* L) {
   auto* args = static_cast<ChunkArgs*>(lua_touserdata(L, 1));
-  lua_pushcfunction(L, traceback);
-  const int handler = lua_gettop(L);
-  int status = luaL_loadbuffer(L, args->source, args->size, kChunkName);
-  if (status == 0) status = lua_pcall(L, 0, 0, handler);
-  if (status != 0) {
-    args->status = status;
-    error_to_string(L);
-    return lua_error(L);
-  }
+  if (const int status = luaL_loadbuffer(L, args->source, args->size, kChunkName); status != 0)
+    return raise_recorded(L, status, args->status);
+  call_traced(L, 0, 0, args->status);
   return 0;
 }
 
@@ -127,19 +139,12 @@ struct BindArgs {
 
 int bind_function_op(lua_State* L) {
   auto* args = static_cast<BindArgs*>(lua_touserdata(L, 1));
-  lua_pushcfunction(L, traceback);
-  const int handler = lua_gettop(L);
   lua_pushcfunction(L, get_global);
   // A length-counted key: names with embedded NUL bytes stay what they are.
   lua_pushlstring(L, args->name, args->size);
   // Protected with a handler of its own because an __index on the globals
   // table is user code.
-  const int status = lua_pcall(L, 1, 1, handler);
-  if (status != 0) {
-    args->status = status;
-    error_to_string(L);
-    return lua_error(L);
-  }
+  call_traced(L, 1, 1, args->status);
   args->type = lua_type(L, -1);
   if (args->type == LUA_TFUNCTION) args->ref = luaL_ref(L, LUA_REGISTRYINDEX);
   return 0;
@@ -170,8 +175,6 @@ struct CallArgs {
 
 int call_op(lua_State* L) {
   auto* args = static_cast<CallArgs*>(lua_touserdata(L, 1));
-  lua_pushcfunction(L, traceback);
-  const int handler = lua_gettop(L);
   lua_rawgeti(L, LUA_REGISTRYINDEX, args->function_ref);
   lua_rawgeti(L, LUA_REGISTRYINDEX, args->sequence_ref);
   lua_createtable(L, args->count, 0);
@@ -187,12 +190,7 @@ int call_op(lua_State* L) {
     lua_rawseti(L, -2, i + 1);
   }
   // One result: Lua drops the others and supplies nil when there is none.
-  const int status = lua_pcall(L, 2, 1, handler);
-  if (status != 0) {
-    args->status = status;
-    error_to_string(L);
-    return lua_error(L);
-  }
+  call_traced(L, 2, 1, args->status);
   // Lua's own rule: numbers and strings that read as numbers.
   if (lua_isnumber(L, -1)) {
     args->type = LUA_TNUMBER;
