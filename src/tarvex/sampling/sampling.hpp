@@ -41,27 +41,26 @@ void sample_walks_on(const SamplingRun& run, Poll& poll, Visitor& visit) {
     to_conformation(walk, scale, conformation);
     visit(std::as_const(conformation));
   };
+  // The sample_size walks of a sampler, each drawn by next().
+  const auto draw_samples = [&](auto&& next) {
+    if (run.pbar) bar.emplace(run.sample_size);
+    for (std::uint64_t i = 0; i < run.sample_size; ++i) {
+      poll();
+      if (bar) bar->tick();
+      deliver(next());
+    }
+  };
   switch (run.method.kind) {
     case SamplingMethod::Kind::pivot: {
       // Thermalization belongs to the set-up and runs before the bar appears.
       PivotSampler<K> sampler(run.n, thread_rng(), run.method.thermalization_factor,
                               run.method.autocorrelation_factor, poll);
-      if (run.pbar) bar.emplace(run.sample_size);
-      for (std::uint64_t i = 0; i < run.sample_size; ++i) {
-        poll();
-        if (bar) bar->tick();
-        deliver(sampler.next_sample());
-      }
+      draw_samples([&]() -> decltype(auto) { return sampler.next_sample(); });
       break;
     }
     case SamplingMethod::Kind::dimerize: {
       Dimerizer<K> dimerizer(thread_rng(), &poll);
-      if (run.pbar) bar.emplace(run.sample_size);
-      for (std::uint64_t i = 0; i < run.sample_size; ++i) {
-        poll();
-        if (bar) bar->tick();
-        deliver(dimerizer(run.n));
-      }
+      draw_samples([&]() -> decltype(auto) { return dimerizer(run.n); });
       break;
     }
     case SamplingMethod::Kind::enumerate: {
