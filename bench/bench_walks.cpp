@@ -5,6 +5,7 @@
 
 #include "tarvex/walks/lattice.hpp"
 #include "tarvex/walks/walk.hpp"
+#include "walk_helpers.hpp"
 
 namespace {
 

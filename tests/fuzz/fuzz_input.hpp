@@ -14,7 +14,7 @@
 
 #include "tarvex/point.hpp"
 #include "tarvex/walks/lattice.hpp"
-#include "tarvex/walks/walk.hpp"
+#include "walk_helpers.hpp"
 
 namespace tarvex::fuzzing {
 
@@ -56,16 +56,7 @@ inline LatticeKind lattice_kind(FuzzedDataProvider& in) {
 
 // n points, the origin first, every step to a neighbour, no point twice.
 inline bool is_valid_walk(LatticeKind kind, std::span<const LatticePoint> walk, std::size_t n) {
-  if (walk.size() != n) return false;
-  if (n == 0) return true;
-  if (!(walk[0] == kOrigin)) return false;
-  const Lattice lattice(kind);
-  for (std::size_t i = 1; i < n; ++i) {
-    bool found = false;
-    for (const LatticePoint& q : neighbours(lattice, walk[i - 1])) found = found || q == walk[i];
-    if (!found) return false;
-  }
-  return !has_repeat_pairwise(walk);
+  return walk_fault(kind, walk, n).empty();
 }
 
 }  // namespace tarvex::fuzzing

@@ -117,8 +117,4 @@ class Dimerizer {
   PointSet set_;
 };
 
-// One uniform sample from the given generator, or from the calling thread's.
-LatticeWalk dimerize(const Lattice& lattice, std::size_t n, Rng& rng);
-LatticeWalk dimerize(const Lattice& lattice, std::size_t n);
-
 }  // namespace tarvex

@@ -10,13 +10,13 @@ Lattice::Lattice(LatticeKind k)
       steps(with_lattice(k, [](auto kc) { return std::span<const LatticePoint>(kSteps<decltype(kc)::value>); })) {}
 
 NeighbourList neighbours(const Lattice& lattice, LatticePoint p) {
-  NeighbourList out{};
-  out.count = lattice.steps.size();
-  const bool subtract = lattice.kind == LatticeKind::tetrahedral && is_odd(p);
-  for (std::size_t i = 0; i < out.count; ++i) {
-    out.points[i] = subtract ? p - lattice.steps[i] : p + lattice.steps[i];
-  }
-  return out;
+  return with_lattice(lattice.kind, [&](auto kc) {
+    constexpr LatticeKind K = decltype(kc)::value;
+    NeighbourList out{};
+    out.count = coordination(K);
+    for (std::size_t i = 0; i < out.count; ++i) out.points[i] = neighbour<K>(p, i);
+    return out;
+  });
 }
 
 double lattice_scale(const Lattice& lattice, double arc_length) {

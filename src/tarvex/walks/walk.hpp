@@ -1,14 +1,12 @@
-// Self-avoiding walks: generators, repeat tests and the exhaustive enumerator.
+// Self-avoiding walks: the reusable point set, the straight walk and the exhaustive enumerator.
 #pragma once
 
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <span>
 #include <vector>
 
 #include "tarvex/walks/lattice.hpp"
-#include "tarvex/walks/random.hpp"
 
 namespace tarvex {
 
@@ -80,15 +78,6 @@ class PointSet {
 // Point i is i steps along step 0 (along steps 1 and 0 alternately on the
 // diamond lattice, a zigzag). Self-avoiding on every lattice.
 LatticeWalk straight_walk(const Lattice& lattice, std::size_t n);
-
-// Uniform steps, reversals and revisits included; the caller filters.
-LatticeWalk random_walk(const Lattice& lattice, std::size_t n, Rng& rng);
-
-bool has_repeat_pairwise(std::span<const LatticePoint> walk);
-// Uses the calling thread's reusable set; expected linear time.
-bool has_repeat_hashed(std::span<const LatticePoint> walk);
-bool has_repeat_hashed(std::span<const LatticePoint> walk, PointSet& set);
-bool last_is_new(std::span<const LatticePoint> walk);
 
 // Every self-avoiding walk of n points from the origin, each once, depth-first
 // with the highest step index tried first at every point. Equivalent to a
