@@ -3,7 +3,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <functional>
 #include <limits>
 #include <random>
 #include <string>
@@ -11,6 +10,7 @@
 
 #include "tarvex/cost/cost.hpp"
 #include "tarvex/fail.hpp"
+#include "panic_message.hpp"
 
 namespace tarvex {
 namespace {
@@ -26,14 +26,7 @@ Conformation chain(std::size_t n, double step = 3.8) {
   return c;
 }
 
-std::string panic_message(const std::function<void()>& run) {
-  try {
-    run();
-  } catch (const Panic& panic) {
-    return panic.what();
-  }
-  return "<no panic>";
-}
+using testing::panic_message;
 
 // --- The table is used as given, in pair order --------------------------------
 

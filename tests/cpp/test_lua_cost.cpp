@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,20 +11,14 @@
 
 #include "tarvex/cost/cost.hpp"
 #include "tarvex/fail.hpp"
+#include "panic_message.hpp"
 
 namespace tarvex {
 namespace {
 
 const Conformation kThreePoints = {{1, 2, 3}, {4, 5, 6}, {7, 8, 9.5}};
 
-std::string panic_message(const std::function<void()>& run) {
-  try {
-    run();
-  } catch (const Panic& panic) {
-    return panic.what();
-  }
-  return "<no panic>";
-}
+using testing::panic_message;
 
 int stack_depth(const LuaCost& cost) { return lua_gettop(cost.state().raw()); }
 
