@@ -271,6 +271,21 @@ TEST(ProgressBarOutput, AnUnwritableStreamNeverStopsTheRun) {
     bar.close();
   }
   ::close(read_only);
+  // The failed bar still left the display: the next bar is drawn alone, with
+  // no line of a stale bar to climb back over.
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  {
+    StderrRedirect redirect(fds[1]);
+    ProgressBar bar(1);
+    bar.tick();
+    bar.close();
+  }
+  ::close(fds[1]);
+  const std::string out = read_available(fds[0], "");
+  ::close(fds[0]);
+  EXPECT_NE(out.find("| 1/1 ["), std::string::npos) << out;
+  EXPECT_EQ(out.find("\x1b[1A"), std::string::npos) << out;
 }
 
 // A pseudo-terminal, optionally with a window size; the test writes through
