@@ -443,6 +443,7 @@ IMPOSSIBLE = textwrap.dedent("""
 """)
 
 
+@pytest.mark.no_asan  # an address-space limit of a few GiB leaves no room for its shadow memory
 def test_sizes_beyond_memory_fail_cleanly():
     # Walks longer than memory can hold: under a 2 GiB address-space limit each call must give
     # up at once, with the module intact, instead of crashing. (A huge sample of short walks
