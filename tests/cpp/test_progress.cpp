@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -206,21 +207,32 @@ std::string read_available(int fd, const std::string& until) {
   return out;
 }
 
-TEST(ProgressBarOutput, ThroughAPipeDrawsOpenFirstTickAndFinalLine) {
+// What body writes to the standard error stream, through a pipe.
+std::string stderr_of(const std::function<void()>& body) {
   int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
+  if (::pipe(fds) != 0) {
+    ADD_FAILURE() << "pipe failed";
+    return {};
+  }
   {
     StderrRedirect redirect(fds[1]);
+    body();
+  }
+  ::close(fds[1]);
+  const std::string out = read_available(fds[0], "");
+  ::close(fds[0]);
+  return out;
+}
+
+TEST(ProgressBarOutput, ThroughAPipeDrawsOpenFirstTickAndFinalLine) {
+  const std::string out = stderr_of([] {
     ProgressBar bar(3);
     bar.tick();
     bar.tick();
     bar.tick();
     bar.close();
     bar.close();  // a second close writes nothing
-  }
-  ::close(fds[1]);
-  const std::string out = read_available(fds[0], "");
-  ::close(fds[0]);
+  });
 
   const std::string open = "\x1b[?25l\x1b[1G  0%|" + std::string(53, ' ') + "| 0/3 [00:00<?, ?it/s]\x1b[?25h";
   ASSERT_EQ(out.substr(0, open.size()), open);
@@ -240,20 +252,14 @@ TEST(ProgressBarOutput, ThroughAPipeDrawsOpenFirstTickAndFinalLine) {
 }
 
 TEST(ProgressBarOutput, DestructorEndsTheLineWhenARunFails) {
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  {
-    StderrRedirect redirect(fds[1]);
+  const std::string out = stderr_of([] {
     try {
       ProgressBar bar(std::nullopt);
       bar.tick();
       throw std::runtime_error("cost failed");
     } catch (const std::runtime_error&) {
     }
-  }
-  ::close(fds[1]);
-  const std::string out = read_available(fds[0], "");
-  ::close(fds[0]);
+  });
   const auto last = out.rfind("\x1b[1G");
   ASSERT_NE(last, std::string::npos);
   const std::string final_line = out.substr(last + 4);
@@ -273,17 +279,11 @@ TEST(ProgressBarOutput, AnUnwritableStreamNeverStopsTheRun) {
   ::close(read_only);
   // The failed bar still left the display: the next bar is drawn alone, with
   // no line of a stale bar to climb back over.
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  {
-    StderrRedirect redirect(fds[1]);
+  const std::string out = stderr_of([] {
     ProgressBar bar(1);
     bar.tick();
     bar.close();
-  }
-  ::close(fds[1]);
-  const std::string out = read_available(fds[0], "");
-  ::close(fds[0]);
+  });
   EXPECT_NE(out.find("| 1/1 ["), std::string::npos) << out;
   EXPECT_EQ(out.find("\x1b[1A"), std::string::npos) << out;
 }
