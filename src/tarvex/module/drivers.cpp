@@ -104,8 +104,8 @@ PyRef stats(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
 PyRef correlation(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   const StatsArguments a = bind_stats("correlation", args, nargs, kwnames);
   const CostsAndRmsds sample = sample_cost_rmsd(a);
-  const double correlation = spearman_correlation(sample.costs, sample.rmsds);
-  return build_result([&] { return new_float(correlation); });
+  const double value = spearman_correlation(sample.costs, sample.rmsds);
+  return build_result([&] { return new_float(value); });
 }
 
 PyRef sample_solutions(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
