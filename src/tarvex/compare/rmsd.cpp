@@ -222,4 +222,9 @@ double ground_truth_rmsd(const GroundTruth& gt, std::span<const Point> conformat
   return best;
 }
 
+void ground_truth_rmsds(const GroundTruth& gt, std::span<const Point> points, std::span<double> out) {
+  const std::size_t n = gt.points;
+  for (std::size_t c = 0; c < out.size(); ++c) out[c] = ground_truth_rmsd(gt, points.subspan(c * n, n));
+}
+
 }  // namespace tarvex

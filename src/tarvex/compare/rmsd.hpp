@@ -40,4 +40,8 @@ double superposed_rmsd(std::span<const Point> reference, std::span<const Point> 
 // compared never hides a finite result.
 double ground_truth_rmsd(const GroundTruth& gt, std::span<const Point> conformation);
 
+// out[c] = ground_truth_rmsd(gt, conformation c) for the conformations of
+// gt.points points stored one after the other in points.
+void ground_truth_rmsds(const GroundTruth& gt, std::span<const Point> points, std::span<double> out);
+
 }  // namespace tarvex

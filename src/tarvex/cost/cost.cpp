@@ -176,4 +176,12 @@ double evaluate_cost(CostFunction& cost, std::span<const Point> conformation) {
                     cost);
 }
 
+void evaluate_costs(CostFunction& cost, std::span<const Point> points, std::size_t n, std::span<double> out) {
+  if (auto* python = std::get_if<PythonCost>(&cost); python != nullptr && python->host) {
+    python->host->evaluate_batch(points, n, out);
+    return;
+  }
+  for (std::size_t c = 0; c < out.size(); ++c) out[c] = evaluate_cost(cost, points.subspan(c * n, n));
+}
+
 }  // namespace tarvex

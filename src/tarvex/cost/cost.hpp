@@ -55,10 +55,16 @@ class LuaCost {
 };
 
 // A cost computed by the host (a Python callable); the module derives from it.
+// Evaluations run on the thread that owns the call, one at a time, in order.
 class HostCost {
  public:
   virtual ~HostCost() = default;
   virtual double evaluate(std::span<const Point> conformation) = 0;
+  // out[c] for conformation c at points[c * n, (c + 1) * n); the host may
+  // take its lock once for the whole batch.
+  virtual void evaluate_batch(std::span<const Point> points, std::size_t n, std::span<double> out) {
+    for (std::size_t c = 0; c < out.size(); ++c) out[c] = evaluate(points.subspan(c * n, n));
+  }
 };
 
 struct PythonCost {
@@ -68,5 +74,17 @@ struct PythonCost {
 using CostFunction = std::variant<PythonCost, LuaCost, ContactEnergyCost>;
 
 double evaluate_cost(CostFunction& cost, std::span<const Point> conformation);
+
+// out[c] = evaluate_cost(cost, conformation c) for the conformations of n
+// points stored one after the other in points, evaluated in order.
+void evaluate_costs(CostFunction& cost, std::span<const Point> points, std::size_t n, std::span<double> out);
+
+// Contact energies are a pure function of the conformation and may be
+// evaluated on any thread in any order. Lua and host costs keep state between
+// evaluations (globals, the caller's objects), so theirs run one at a time in
+// sample order.
+inline bool evaluates_anywhere(const CostFunction& cost) {
+  return std::holds_alternative<ContactEnergyCost>(cost);
+}
 
 }  // namespace tarvex
