@@ -1,0 +1,237 @@
+// The worker threads every call shares: started on first use, asleep when idle, rebuilt after fork().
+#include "tarvex/thread_pool.hpp"
+
+#include <pthread.h>
+#include <sched.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+namespace tarvex {
+
+struct TaskGroup::State {
+  std::condition_variable changed;  // a task finished or failed; under the pool's mutex
+  std::size_t unfinished = 0;       // queued or running
+  std::size_t running = 0;          // on workers
+  std::atomic<bool> cancelled{false};
+  std::exception_ptr failure;       // the first task failure
+};
+
+namespace {
+
+struct Item {
+  TaskGroup::State* group;
+  TaskGroup::Task task;
+};
+
+// Never destroyed: workers sleep on it until the process ends, so neither
+// interpreter exit nor static destruction waits for them. After fork() the
+// child has none of the parent's workers and starts over with a fresh pool.
+struct Pool {
+  std::mutex mutex;
+  std::condition_variable wake;
+  std::deque<Item> queue;
+  std::size_t started = 0;
+};
+
+std::atomic<std::size_t> configured_threads{0};  // 0: not set, use available_cpus()
+std::atomic<Pool*> current_pool{nullptr};
+
+void prepare_fork() {
+  if (Pool* pool = current_pool.load()) pool->mutex.lock();
+}
+void parent_after_fork() {
+  if (Pool* pool = current_pool.load()) pool->mutex.unlock();
+}
+// The old pool, its mutex held by this thread's copy and its workers absent,
+// is left behind as it is.
+void child_after_fork() { current_pool.store(nullptr); }
+
+Pool& pool() {
+  if (Pool* pool = current_pool.load(std::memory_order_acquire)) return *pool;
+  static const bool registered = [] { return pthread_atfork(prepare_fork, parent_after_fork, child_after_fork) == 0; }();
+  (void)registered;
+  auto* fresh = new Pool;
+  Pool* expected = nullptr;
+  if (current_pool.compare_exchange_strong(expected, fresh)) return *fresh;
+  delete fresh;  // another thread made one first; it has no worker yet to lose
+  return *expected;
+}
+
+void finish(TaskGroup::State& group) {
+  --group.unfinished;
+  group.changed.notify_all();
+}
+
+void record_failure(TaskGroup::State& group, std::exception_ptr failure) {
+  if (!group.failure) group.failure = std::move(failure);
+  group.cancelled.store(true);
+}
+
+void stop_if_cancelled(void* group) {
+  if (static_cast<TaskGroup::State*>(group)->cancelled.load(std::memory_order_relaxed)) throw Cancelled{};
+}
+
+// Worker `index` takes tasks only while the configured count leaves room for
+// it, so lowering the thread count idles the surplus instead of killing it.
+void work(Pool& pool, std::size_t index) {
+  std::unique_lock lock(pool.mutex);
+  for (;;) {
+    pool.wake.wait(lock, [&] { return !pool.queue.empty() && index < worker_count(); });
+    Item item = std::move(pool.queue.front());
+    pool.queue.pop_front();
+    TaskGroup::State& group = *item.group;
+    ++group.running;
+    lock.unlock();
+    std::exception_ptr failure;
+    try {
+      Poll poll(stop_if_cancelled, &group);
+      item.task(poll);
+    } catch (const Cancelled&) {
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    item.task = nullptr;  // whatever the task captured goes before the owner is told
+    lock.lock();
+    if (failure) record_failure(group, std::move(failure));
+    --group.running;
+    finish(group);
+  }
+}
+
+void start_workers(Pool& pool, std::size_t wanted) {
+  while (pool.started < wanted) {
+    std::thread(work, std::ref(pool), pool.started).detach();
+    ++pool.started;
+  }
+}
+
+}  // namespace
+
+std::size_t available_cpus() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int count = CPU_COUNT(&set);
+    if (count > 0) return static_cast<std::size_t>(count);
+  }
+  const unsigned hardware = std::thread::hardware_concurrency();
+  return hardware > 0 ? hardware : 1;
+}
+
+std::size_t thread_count() {
+  const std::size_t n = configured_threads.load(std::memory_order_relaxed);
+  return n != 0 ? n : available_cpus();
+}
+
+void set_thread_count(std::size_t n) {
+  configured_threads.store(n < 1 ? 1 : n);
+  if (Pool* pool = current_pool.load()) {
+    const std::lock_guard lock(pool->mutex);
+    pool->wake.notify_all();
+  }
+}
+
+TaskGroup::TaskGroup(std::size_t workers, Poll& poll) : poll_(&poll) {
+  if (workers == 0) return;
+  Pool& p = pool();
+  state_ = new State;
+  const std::lock_guard lock(p.mutex);
+  start_workers(p, workers);
+}
+
+TaskGroup::~TaskGroup() {
+  if (state_ == nullptr) return;
+  cancel();
+  Pool& p = pool();
+  {
+    std::unique_lock lock(p.mutex);
+    state_->changed.wait(lock, [&] { return state_->running == 0; });
+  }
+  delete state_;
+}
+
+void TaskGroup::submit(Task task) {
+  if (state_ == nullptr) {
+    task(*poll_);
+    return;
+  }
+  Pool& p = pool();
+  {
+    const std::lock_guard lock(p.mutex);
+    if (state_->cancelled.load()) return;
+    p.queue.push_back({state_, std::move(task)});
+    ++state_->unfinished;
+  }
+  p.wake.notify_one();
+}
+
+void TaskGroup::cancel() noexcept {
+  if (state_ == nullptr) return;
+  Pool& p = pool();
+  const std::lock_guard lock(p.mutex);
+  state_->cancelled.store(true);
+  // Dropped tasks count as finished; the running ones finish on their own.
+  for (auto it = p.queue.begin(); it != p.queue.end();) {
+    if (it->group == state_) {
+      it = p.queue.erase(it);
+      --state_->unfinished;
+    } else {
+      ++it;
+    }
+  }
+  state_->changed.notify_all();
+}
+
+void TaskGroup::wait(std::size_t keep) {
+  if (state_ == nullptr) return;
+  Pool& p = pool();
+  std::unique_lock lock(p.mutex);
+  try {
+    while (state_->unfinished > keep && !state_->failure) {
+      // Help with this group's own queued tasks first, oldest first.
+      auto mine = p.queue.begin();
+      while (mine != p.queue.end() && mine->group != state_) ++mine;
+      if (mine != p.queue.end()) {
+        Task task = std::move(mine->task);
+        p.queue.erase(mine);
+        lock.unlock();
+        try {
+          task(*poll_);
+        } catch (...) {
+          task = nullptr;
+          lock.lock();
+          record_failure(*state_, std::current_exception());
+          finish(*state_);
+          continue;
+        }
+        task = nullptr;
+        lock.lock();
+        finish(*state_);
+      } else {
+        state_->changed.wait_for(lock, Poll::kWaitSlice);
+      }
+      lock.unlock();
+      poll_->check_now();
+      lock.lock();
+    }
+  } catch (...) {
+    // The poll failed (Ctrl-C): that is the failure to report.
+    if (!lock.owns_lock()) lock.lock();
+    record_failure(*state_, std::current_exception());
+  }
+  if (!state_->failure) return;
+  lock.unlock();
+  cancel();
+  lock.lock();
+  state_->changed.wait(lock, [&] { return state_->running == 0; });
+  std::exception_ptr failure = state_->failure;
+  lock.unlock();
+  std::rethrow_exception(failure);
+}
+
+}  // namespace tarvex
