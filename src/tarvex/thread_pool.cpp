@@ -187,12 +187,12 @@ void TaskGroup::cancel() noexcept {
   state_->changed.notify_all();
 }
 
-void TaskGroup::wait(std::size_t keep) {
+void TaskGroup::wait_until(const std::function<bool()>& done) {
   if (state_ == nullptr) return;
   Pool& p = pool();
   std::unique_lock lock(p.mutex);
   try {
-    while (state_->unfinished > keep && !state_->failure) {
+    while (state_->unfinished > 0 && !state_->failure && !(done && done())) {
       // Help with this group's own queued tasks first, oldest first.
       auto mine = p.queue.begin();
       while (mine != p.queue.end() && mine->group != state_) ++mine;

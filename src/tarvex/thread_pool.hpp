@@ -49,11 +49,15 @@ class TaskGroup {
 
   // Runs this group's queued tasks on the owning thread and sleeps while
   // workers finish theirs, checking the poll between tasks and at least every
-  // Poll::kWaitSlice, until `keep` tasks or fewer are unfinished (0: all).
-  // A failure (the poll's Interrupted, or a task's exception) cancels the
-  // group, waits for the running tasks and is rethrown; of several task
-  // failures the first to happen is rethrown.
-  void wait(std::size_t keep = 0);
+  // Poll::kWaitSlice, until every task has finished. A failure (the poll's
+  // Interrupted, or a task's exception) cancels the group, waits for the
+  // running tasks and is rethrown; of several task failures the first to
+  // happen is rethrown.
+  void wait() { wait_until(nullptr); }
+
+  // The same until done() holds (it is evaluated under the pool's lock after
+  // each task; a task makes it true before returning) or no task is left.
+  void wait_until(const std::function<bool()>& done);
 
   // Unstarted tasks are dropped; running ones stop at their next poll.
   void cancel() noexcept;

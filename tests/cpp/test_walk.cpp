@@ -144,6 +144,29 @@ TEST_P(WalkTest, EnumerationOfOnePointYieldsTheOrigin) {
   });
 }
 
+// The parallel minimisation relies on it: the subtrees of the prefixes of any
+// length, taken in the order the prefixes are enumerated, are the whole
+// enumeration in its order.
+TEST_P(WalkTest, SubtreesInPrefixOrderAreTheWholeEnumeration) {
+  with_lattice(GetParam(), [](auto kc) {
+    constexpr LatticeKind K = decltype(kc)::value;
+    const std::size_t n = K == LatticeKind::fcc ? 5 : 7;
+    std::vector<LatticeWalk> whole;
+    WalkEnumerator<K> all(n);
+    while (const LatticeWalk* walk = all.next()) whole.push_back(*walk);
+    for (std::size_t d = 1; d < n; ++d) {
+      std::vector<LatticeWalk> joined;
+      WalkEnumerator<K> prefixes(d);
+      while (const LatticeWalk* prefix = prefixes.next()) {
+        WalkEnumerator<K> subtree(n, *prefix);
+        while (const LatticeWalk* walk = subtree.next()) joined.push_back(*walk);
+        EXPECT_EQ(subtree.next(), nullptr);
+      }
+      EXPECT_EQ(joined, whole) << "prefix length " << d;
+    }
+  });
+}
+
 INSTANTIATE_TEST_SUITE_P(AllLattices, WalkTest, ::testing::ValuesIn(kAllLattices),
                          [](const auto& test) { return lattice_name(test.param); });
 

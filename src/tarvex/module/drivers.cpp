@@ -65,7 +65,7 @@ StatsArguments bind_stats(const char* name, PyObject* const* args, Py_ssize_t na
           lattice, arc_length,    kmin,       dmax,        pbar};
 }
 
-CostsAndRmsds sample_cost_rmsd(const StatsArguments& a) {
+SampleScores sample_cost_rmsd(const StatsArguments& a) {
   CostFunction cost = build_cost(a.cost, std::string(a.seq), a.kmin, a.dmax);
   const SamplingMethod method = parse_method(a.method.value_or("pivot"), true,
                                              {a.thermalization_factor, a.autocorrelation_factor});
@@ -96,14 +96,14 @@ PyRef statistics_object(const SampleStatistics& s) {
 
 PyRef stats(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   const StatsArguments a = bind_stats("stats", args, nargs, kwnames);
-  const CostsAndRmsds sample = sample_cost_rmsd(a);
+  const SampleScores sample = sample_cost_rmsd(a);
   const SampleStatistics statistics = sample_statistics(sample.costs, sample.rmsds);
   return build_result([&] { return statistics_object(statistics); });
 }
 
 PyRef correlation(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   const StatsArguments a = bind_stats("correlation", args, nargs, kwnames);
-  const CostsAndRmsds sample = sample_cost_rmsd(a);
+  const SampleScores sample = sample_cost_rmsd(a);
   const double value = spearman_correlation(sample.costs, sample.rmsds);
   return build_result([&] { return new_float(value); });
 }

@@ -1,22 +1,159 @@
-// Per-sample evaluation: the RMSD and the cost of every walk of a sampling run.
+// Per-sample evaluation: the RMSD and the cost of every conformation, in batches on the pool's threads.
 #include "tarvex/sampling/evaluation.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <utility>
 
 #include "tarvex/reserve.hpp"
 
 namespace tarvex {
 
-CostsAndRmsds evaluate_samples(const SamplingRun& run, CostFunction& cost, const GroundTruth& gt,
-                               Poll& poll) {
-  CostsAndRmsds out;
-  if (run.method.kind != SamplingMethod::Kind::enumerate) {
-    out.costs.reserve(reserve_for(run.sample_size));
-    out.rmsds.reserve(reserve_for(run.sample_size));
+struct Evaluation::Batch {
+  std::size_t count = 0;
+  std::vector<Point> points;  // count conformations, one after the other
+  std::vector<double> rmsds, costs;
+  std::exception_ptr failure;       // of the worker's part (RMSDs, contact energies)
+  std::exception_ptr cost_failure;  // of the in-order costs
+  std::atomic<bool> evaluated{false};
+};
+
+namespace {
+
+// Conformations per batch: enough work (some tens of microseconds) that
+// handing a batch to a worker costs little, few enough that the workers share
+// a short run evenly and that a host cost holds its lock only briefly.
+std::size_t batch_size_for(std::size_t points, std::size_t models, bool anywhere) {
+  const std::size_t work = std::max<std::size_t>(models, 1) * (points + 8) + (anywhere ? points * points / 2 : 0);
+  const std::size_t size = std::clamp<std::size_t>((std::size_t{1} << 16) / std::max<std::size_t>(work, 1), 4, 1024);
+  return anywhere ? size : std::min<std::size_t>(size, 64);
+}
+
+}  // namespace
+
+Evaluation::Evaluation(std::size_t points, CostFunction& cost, const GroundTruth& gt, Poll& poll)
+    : points_(points),
+      cost_(&cost),
+      gt_(&gt),
+      anywhere_(evaluates_anywhere(cost)),
+      batch_size_(batch_size_for(points, gt.models, anywhere_)),
+      max_in_flight_(2 * thread_count() + 1),
+      group_(worker_count(), poll) {}
+
+Evaluation::~Evaluation() = default;
+
+void Evaluation::reserve(std::uint64_t expected) {
+  scores_.costs.reserve(reserve_for(expected));
+  scores_.rmsds.reserve(reserve_for(expected));
+}
+
+Evaluation::Batch& Evaluation::open_batch() {
+  if (!open_) {
+    if (!spare_.empty()) {
+      open_ = std::move(spare_.back());
+      spare_.pop_back();
+    } else {
+      open_ = std::make_unique<Batch>();
+      open_->points.reserve(batch_size_ * points_);
+    }
+    open_->count = 0;
+    open_->points.clear();
+    open_->failure = nullptr;
+    open_->cost_failure = nullptr;
+    open_->evaluated.store(false);
   }
-  sample_walks(run, poll, [&](const Conformation& conformation) {
-    out.rmsds.push_back(ground_truth_rmsd(gt, conformation));
-    out.costs.push_back(evaluate_cost(cost, conformation));
+  return *open_;
+}
+
+bool Evaluation::fails_in_order(std::size_t points) const {
+  if (points != gt_->points) return true;
+  const auto* contact = std::get_if<ContactEnergyCost>(cost_);
+  return contact != nullptr && points != contact->residues;
+}
+
+// The single-threaded order exactly: every earlier conformation first, then
+// this one's RMSD, then its cost.
+void Evaluation::score_in_order(std::span<const Point> conformation) {
+  dispatch();
+  while (!in_flight_.empty()) collect_oldest();
+  const double rmsd = ground_truth_rmsd(*gt_, conformation);
+  const double cost = evaluate_cost(*cost_, conformation);
+  scores_.rmsds.push_back(rmsd);
+  scores_.costs.push_back(cost);
+}
+
+void Evaluation::add(std::span<const Point> conformation) {
+  if (fails_in_order(conformation.size())) return score_in_order(conformation);
+  Batch& batch = open_batch();
+  batch.points.insert(batch.points.end(), conformation.begin(), conformation.end());
+  if (++batch.count == batch_size_) dispatch();
+}
+
+void Evaluation::add(std::span<const LatticePoint> walk, double scale) {
+  if (fails_in_order(walk.size())) {
+    Conformation conformation;
+    to_conformation(walk, scale, conformation);
+    return score_in_order(conformation);
+  }
+  Batch& batch = open_batch();
+  for (const LatticePoint& p : walk)
+    batch.points.push_back({double(p.x) * scale, double(p.y) * scale, double(p.z) * scale});
+  if (++batch.count == batch_size_) dispatch();
+}
+
+void Evaluation::dispatch() {
+  if (!open_ || open_->count == 0) return;
+  std::unique_ptr<Batch> owned = std::move(open_);
+  Batch& batch = *owned;
+  batch.rmsds.resize(batch.count);
+  batch.costs.resize(batch.count);
+  in_flight_.push_back(std::move(owned));
+  // A failure stays with its batch, so that the batches are judged in order.
+  group_.submit([&batch, this](Poll&) {
+    try {
+      ground_truth_rmsds(*gt_, batch.points, batch.rmsds);
+      if (anywhere_) evaluate_costs(*cost_, batch.points, points_, batch.costs);
+    } catch (...) {
+      batch.failure = std::current_exception();
+    }
+    batch.evaluated.store(true, std::memory_order_release);
   });
-  return out;
+  if (!anywhere_) {
+    try {
+      evaluate_costs(*cost_, batch.points, points_, batch.costs);
+    } catch (...) {
+      batch.cost_failure = std::current_exception();
+    }
+  }
+  // A failed cost is reported once every earlier batch is judged.
+  if (batch.cost_failure)
+    while (!in_flight_.empty()) collect_oldest();
+  while (in_flight_.size() > max_in_flight_) collect_oldest();
+}
+
+void Evaluation::collect_oldest() {
+  std::unique_ptr<Batch> batch = std::move(in_flight_.front());
+  in_flight_.pop_front();
+  group_.wait_until([&] { return batch->evaluated.load(std::memory_order_acquire); });
+  if (batch->failure) std::rethrow_exception(batch->failure);
+  if (batch->cost_failure) std::rethrow_exception(batch->cost_failure);
+  scores_.rmsds.insert(scores_.rmsds.end(), batch->rmsds.begin(), batch->rmsds.end());
+  scores_.costs.insert(scores_.costs.end(), batch->costs.begin(), batch->costs.end());
+  spare_.push_back(std::move(batch));
+}
+
+SampleScores Evaluation::finish() {
+  dispatch();
+  while (!in_flight_.empty()) collect_oldest();
+  return std::move(scores_);
+}
+
+SampleScores evaluate_samples(const SamplingRun& run, CostFunction& cost, const GroundTruth& gt, Poll& poll) {
+  Evaluation evaluation(run.n, cost, gt, poll);
+  if (run.method.kind != SamplingMethod::Kind::enumerate) evaluation.reserve(run.sample_size);
+  sample_lattice_walks(run, poll, [&](const LatticeWalk& walk, double scale) { evaluation.add(walk, scale); });
+  return evaluation.finish();
 }
 
 }  // namespace tarvex

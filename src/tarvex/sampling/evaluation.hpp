@@ -1,24 +1,78 @@
-// Per-sample evaluation: the RMSD and the cost of every walk of a sampling run.
+// Per-sample evaluation: the RMSD and the cost of every conformation, in batches on the pool's threads.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <span>
 #include <vector>
 
 #include "tarvex/compare/rmsd.hpp"
 #include "tarvex/cost/cost.hpp"
 #include "tarvex/poll.hpp"
 #include "tarvex/sampling/sampling.hpp"
+#include "tarvex/thread_pool.hpp"
+#include "tarvex/walks/lattice_point.hpp"
 
 namespace tarvex {
 
-// Index i of both lists belongs to the i-th walk produced.
-struct CostsAndRmsds {
+// Index i of both lists belongs to the i-th conformation.
+struct SampleScores {
   std::vector<double> costs, rmsds;
 };
 
-// Samples the run and evaluates every walk against the ground truth and with
-// the cost, the RMSD first: a cost function with side effects sees only
-// conformations whose RMSD was computed. A failing cost ends the run.
-CostsAndRmsds evaluate_samples(const SamplingRun& run, CostFunction& cost, const GroundTruth& gt,
-                               Poll& poll);
+// Scores conformations in the order they are added. The RMSDs (and contact
+// energies, which depend on nothing else) run in batches on the pool's
+// workers; Lua and host costs run one at a time in order on the calling
+// thread, meanwhile. The result is the same at any thread count, and so is a
+// failure: the one the earliest failing conformation raises, with the RMSD
+// before the cost of each (a cost function with side effects only sees
+// conformations whose RMSD can be computed).
+class Evaluation {
+ public:
+  Evaluation(std::size_t points, CostFunction& cost, const GroundTruth& gt, Poll& poll);
+  ~Evaluation();
+  Evaluation(const Evaluation&) = delete;
+  Evaluation& operator=(const Evaluation&) = delete;
+
+  // Room for the scores of this many conformations (a hint, capped).
+  void reserve(std::uint64_t expected);
+
+  void add(std::span<const Point> conformation);
+  // A lattice walk, each coordinate times scale.
+  void add(std::span<const LatticePoint> walk, double scale);
+
+  // Waits for every conformation added and hands over the scores.
+  SampleScores finish();
+
+ private:
+  struct Batch;
+
+  Batch& open_batch();
+  // True when the conformation cannot be scored in a batch: its length makes
+  // the RMSD or the cost fail, which must happen in order.
+  bool fails_in_order(std::size_t points) const;
+  void score_in_order(std::span<const Point> conformation);
+  void dispatch();
+  void collect_oldest();
+
+  std::size_t points_;
+  CostFunction* cost_;
+  const GroundTruth* gt_;
+  bool anywhere_;
+  std::size_t batch_size_;
+  std::size_t max_in_flight_;
+  std::unique_ptr<Batch> open_;
+  std::deque<std::unique_ptr<Batch>> in_flight_;
+  std::vector<std::unique_ptr<Batch>> spare_;
+  SampleScores scores_;
+  // Last, so that it goes first: its destructor waits for the workers still
+  // holding batches of a failed run before the batches go.
+  TaskGroup group_;
+};
+
+// Samples the run and scores every walk against the ground truth and with the cost.
+SampleScores evaluate_samples(const SamplingRun& run, CostFunction& cost, const GroundTruth& gt, Poll& poll);
 
 }  // namespace tarvex

@@ -35,12 +35,8 @@ namespace detail {
 template <LatticeKind K, class Visitor>
 void sample_walks_on(const SamplingRun& run, Poll& poll, Visitor& visit) {
   const double scale = lattice_scale(Lattice(K), run.arc_length);
-  Conformation conformation;
   std::optional<ProgressBar> bar;
-  const auto deliver = [&](const LatticeWalk& walk) {
-    to_conformation(walk, scale, conformation);
-    visit(std::as_const(conformation));
-  };
+  const auto deliver = [&](const LatticeWalk& walk) { visit(walk, scale); };
   // The sample_size walks of a sampler, each drawn by next().
   const auto draw_samples = [&](auto&& next) {
     if (run.pbar) bar.emplace(run.sample_size);
@@ -80,14 +76,26 @@ void sample_walks_on(const SamplingRun& run, Poll& poll, Visitor& visit) {
 
 }  // namespace detail
 
-// Produces every walk of the run, converts it to a Conformation and hands it to
-// visit(const Conformation&) in production order; the conformation buffer is
-// reused, so a visitor copies what it keeps. visit may throw (Panic,
-// Interrupted); the progress line is still ended. poll() runs once per walk
-// and inside thermalization and long dimerizations.
+// Produces every walk of the run and hands it to visit(const LatticeWalk&,
+// double scale) in production order; its points times scale are the
+// conformation. The walk is only valid during the call, so a visitor copies
+// what it keeps. visit may throw (Panic, Interrupted); the progress line is
+// still ended. poll() runs once per walk and inside thermalization and long
+// dimerizations.
+template <class Visitor>
+void sample_lattice_walks(const SamplingRun& run, Poll& poll, Visitor&& visit) {
+  with_lattice(run.lattice, [&](auto kc) { detail::sample_walks_on<decltype(kc)::value>(run, poll, visit); });
+}
+
+// The same with each walk converted to a Conformation (a buffer reused from
+// walk to walk) and handed to visit(const Conformation&).
 template <class Visitor>
 void sample_walks(const SamplingRun& run, Poll& poll, Visitor&& visit) {
-  with_lattice(run.lattice, [&](auto kc) { detail::sample_walks_on<decltype(kc)::value>(run, poll, visit); });
+  Conformation conformation;
+  sample_lattice_walks(run, poll, [&](const LatticeWalk& walk, double scale) {
+    to_conformation(walk, scale, conformation);
+    visit(std::as_const(conformation));
+  });
 }
 
 }  // namespace tarvex

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "tarvex/walks/lattice.hpp"
@@ -91,6 +92,21 @@ class WalkEnumerator {
     remaining_.reserve(n);
   }
 
+  // Every walk of n points that begins with `prefix` (a walk of this lattice,
+  // 1 <= prefix.size() < n), in the order the full enumeration yields them:
+  // one subtree of the enumeration, so that disjoint prefixes split it into
+  // independent parts whose concatenation in prefix order is the whole.
+  WalkEnumerator(std::size_t n, std::span<const LatticePoint> prefix) : n_(n), floor_(prefix.size() - 1) {
+    if (prefix.empty() || prefix.size() >= n) fail("assertion failed: 1 <= prefix.len() < n");
+    walk_.reserve(n);
+    walk_.assign(prefix.begin(), prefix.end());
+    remaining_.reserve(n);
+    remaining_.assign(prefix.size() - 1, 0);
+    remaining_.push_back(std::uint8_t(coordination(K)));
+    started_ = true;
+    resume_ = false;
+  }
+
   // The next walk (valid until the following call), or nullptr once the
   // enumeration is exhausted, and from then on.
   const LatticeWalk* next() {
@@ -108,9 +124,10 @@ class WalkEnumerator {
         return &walk_;
       }
       remaining_.push_back(std::uint8_t(coordination(K)));
-    } else {
+    } else if (resume_) {
       walk_.pop_back();
     }
+    resume_ = true;
     return advance();
   }
 
@@ -122,7 +139,7 @@ class WalkEnumerator {
       const std::size_t tip = walk_.size() - 1;
       if (remaining_[tip] == 0) {
         remaining_.pop_back();
-        if (tip == 0) {
+        if (tip == floor_) {
           done_ = true;
           walk_.clear();
           return nullptr;
@@ -140,9 +157,11 @@ class WalkEnumerator {
   }
 
   std::size_t n_;
+  std::size_t floor_ = 0;  // the last point of the fixed prefix; the origin for the whole
   LatticeWalk walk_;
   std::vector<std::uint8_t> remaining_;
   bool started_ = false;
+  bool resume_ = true;  // the last walk handed out is still in walk_
   bool done_ = false;
 };
 
