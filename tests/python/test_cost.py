@@ -61,6 +61,15 @@ def test_unrecognised_forms(cost, shown):
     assert panic_message(lambda: costs("AA", cost)) == f"Cannot recognize {shown} !"
 
 
+def test_ctrl_c_while_the_table_is_read_passes_through():
+    class Interrupting:
+        def __float__(self):
+            raise KeyboardInterrupt
+
+    with pytest.raises(KeyboardInterrupt):
+        costs("AA", {"A": {"A": Interrupting()}})
+
+
 # --- contact energies -----------------------------------------------------------------------
 
 ASYMMETRIC = {"A": {"B": 1.0}, "B": {"A": 5.0}}

@@ -424,18 +424,25 @@ IMPOSSIBLE = textwrap.dedent("""
     class Liar(list):
         def __len__(self):
             return sys.maxsize
+    gt = [[[0, 0, 0], [3.8, 0, 0], [3.8, 3.8, 0]]]
     calls = [
         lambda: tarvex.sample_solutions(2**40, method="enumerate"),
         lambda: tarvex.sample_solutions(2**40, 1, method="dimerize"),
         lambda: tarvex.sample_solutions(2**64 - 1, 1, method="dimerize"),
         lambda: tarvex.sample_solutions(2**40, 1, thermalization_factor=0),
+        lambda: tarvex.sample_solutions(2**63, 1),
+        lambda: tarvex.sample_solutions(3, 2**64 - 1, method="dimerize"),
+        lambda: tarvex.sample_solutions(3, 2**64 - 1),
+        lambda: tarvex.stats("AAA", gt, lambda s, c: 0.0, sample_size=2**64 - 1),
+        # Within the machine's memory but not the process's limit: the allocation fails.
+        lambda: tarvex.sample_solutions(3 * 10**8, 1, method="dimerize"),
         lambda: tarvex.minimize_rmsd([Liar([[0, 0, 0]])]),
         lambda: tarvex.rmsd(Liar([[0, 0, 0]]), [[[0, 0, 0]]]),
     ]
     for call in calls:
         try:
             call()
-        except tarvex.PanicException as error:
+        except (tarvex.PanicException, MemoryError) as error:
             print(type(error).__name__)
         else:
             print("returned")
@@ -445,15 +452,15 @@ IMPOSSIBLE = textwrap.dedent("""
 
 @pytest.mark.no_asan  # an address-space limit of a few GiB leaves no room for its shadow memory
 def test_sizes_beyond_memory_fail_cleanly():
-    # Walks longer than memory can hold: under a 2 GiB address-space limit each call must give
-    # up at once, with the module intact, instead of crashing. (A huge sample of short walks
-    # is different: it runs, growing its result, until Ctrl-C or memory ends it.)
+    # Walks longer than memory can hold and samples too many to keep: under a 2 GiB
+    # address-space limit each call must give up at once, with the module intact.
     out = subprocess.run([sys.executable, "-c", IMPOSSIBLE], capture_output=True, text=True,
                          timeout=60)
     assert out.returncode == 0, out.stderr
     lines = out.stdout.split()
     assert lines[-1] == "0.0"
-    assert lines[:4] == ["PanicException"] * 4, lines
+    # Requests beyond the machine's memory fail before any work, as MemoryError.
+    assert lines[:9] == ["MemoryError"] * 9, lines
     # A length is only a hint for the conversion: a structure claiming more items than memory
     # can hold is converted from the items it really has.
-    assert lines[4:6] == ["returned"] * 2, lines
+    assert lines[9:11] == ["returned"] * 2, lines

@@ -1,8 +1,8 @@
 """Calls from several Python threads at once: the same results as alone, and no crash.
 
-A call holds the interpreter lock from entry to return, except while a Python cost function
-runs: the interpreter may switch threads inside it (time.sleep(0) below forces the switch), so
-calls of different threads interleave in the middle of their sampling. Each must still see
+A call releases the interpreter lock while it computes and takes it back for a Python cost
+function (time.sleep(0) below also switches threads inside one), so calls of different threads
+interleave in the middle of their sampling and share the worker threads. Each must still see
 only its own cost, Lua state, random stream and progress bar.
 """
 

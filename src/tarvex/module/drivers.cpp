@@ -11,8 +11,10 @@
 
 #include "tarvex/compare/rmsd.hpp"
 #include "tarvex/fail.hpp"
+#include "tarvex/memory.hpp"
 #include "tarvex/module/bind.hpp"
 #include "tarvex/module/convert.hpp"
+#include "tarvex/module/gil.hpp"
 #include "tarvex/module/keywords.hpp"
 #include "tarvex/module/python_cost.hpp"
 #include "tarvex/poll.hpp"
@@ -26,13 +28,19 @@
 namespace tarvex::py {
 namespace {
 
-// Ctrl-C: a pending signal whose handler raised ends the computation.
-void check_signals() {
-  if (PyErr_CheckSignals() < 0) throw Interrupted{};
-}
-
 // The walk length of a sequence is its length in bytes of UTF-8.
 std::uint64_t walk_length(std::string_view seq) { return seq.size(); }
+
+// What a sampler holds for a walk of n points (the walk, its moved copy, the
+// conformation), checked before a sampler is built.
+void require_walk_memory(std::uint64_t n) { require_memory(n, 64, "a walk of that many points"); }
+
+// Every sample keeps its cost and RMSD, and the ranking sorts both.
+void require_score_memory(const SamplingRun& run) {
+  require_walk_memory(run.n);
+  if (run.method.kind != SamplingMethod::Kind::enumerate)
+    require_memory(run.sample_size, 64, "the costs and RMSDs of that many samples");
+}
 
 struct StatsArguments {
   std::string_view seq;
@@ -71,9 +79,11 @@ SampleScores sample_cost_rmsd(const StatsArguments& a) {
                                              {a.thermalization_factor, a.autocorrelation_factor});
   const LatticeKind lattice = parse_lattice(a.lattice);
   const GroundTruth gt = build_ground_truth(a.gt);
+  const SamplingRun run{walk_length(a.seq), a.sample_size, method, lattice, a.arc_length, a.pbar};
+  require_score_memory(run);
   Poll poll(check_signals);
-  return evaluate_samples({walk_length(a.seq), a.sample_size, method, lattice, a.arc_length, a.pbar},
-                          cost, gt, poll);
+  const ReleasedGil released;
+  return evaluate_samples(run, cost, gt, poll);
 }
 
 PyRef float_tuple(std::initializer_list<double> values) {
@@ -97,7 +107,10 @@ PyRef statistics_object(const SampleStatistics& s) {
 PyRef stats(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   const StatsArguments a = bind_stats("stats", args, nargs, kwnames);
   const SampleScores sample = sample_cost_rmsd(a);
-  const SampleStatistics statistics = sample_statistics(sample.costs, sample.rmsds);
+  const SampleStatistics statistics = [&] {
+    const ReleasedGil released;
+    return sample_statistics(sample.costs, sample.rmsds);
+  }();
   return build_result([&] { return statistics_object(statistics); });
 }
 
@@ -121,11 +134,18 @@ PyRef sample_solutions(PyObject* const* args, Py_ssize_t nargs, PyObject* kwname
   const SamplingMethod method =
       parse_method(method_text, false, {thermalization, autocorrelation});
   const LatticeKind lattice = parse_lattice(lattice_text);
+  require_walk_memory(n);
+  // Each walk becomes a list of point lists: some tens of bytes per point at the least.
+  if (method.kind != SamplingMethod::Kind::enumerate)
+    require_memory(sample_size, 64 + 88 * std::max<std::uint64_t>(n, 1), "that many walks of that many points");
   std::vector<Conformation> walks;
   if (method.kind != SamplingMethod::Kind::enumerate) walks.reserve(reserve_for(sample_size));
   Poll poll(check_signals);
-  sample_walks({n, sample_size, method, lattice, arc_length, pbar}, poll,
-               [&](const Conformation& conformation) { walks.push_back(conformation); });
+  {
+    const ReleasedGil released;
+    sample_walks({n, sample_size, method, lattice, arc_length, pbar}, poll,
+                 [&](const Conformation& conformation) { walks.push_back(conformation); });
+  }
   return build_result([&] { return new_conformation_list(walks); });
 }
 
@@ -137,10 +157,16 @@ PyRef minimize_cost(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
                      defaulted("dmax", to_float, 7.8), defaulted("pbar", to_flag, false));
   CostFunction cost = build_cost(cost_object, std::string(seq), kmin, dmax);
   const LatticeKind lattice = parse_lattice(lattice_text);
+  require_walk_memory(walk_length(seq));
   Poll poll(check_signals);
-  const Conformation best =
-      minimise_over_walks(walk_length(seq), lattice, arc_length, pbar, poll,
-                          [&](const Conformation& c) { return evaluate_cost(cost, c); });
+  const ScoreOrder order = evaluates_anywhere(cost) ? ScoreOrder::anywhere : ScoreOrder::in_order;
+  const BatchScore score = [&](std::span<const Point> points, std::size_t n, std::span<double> out) {
+    evaluate_costs(cost, points, n, out);
+  };
+  const Conformation best = [&] {
+    const ReleasedGil released;
+    return minimise_over_walks(walk_length(seq), lattice, arc_length, pbar, poll, score, order);
+  }();
   return build_result([&] { return new_conformation(best); });
 }
 
@@ -154,10 +180,15 @@ PyRef minimize_rmsd(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
   const std::uint64_t n = models.front().size();
   const GroundTruth gt = build_ground_truth(models);
   models = {};
+  require_walk_memory(n);
   Poll poll(check_signals);
-  const Conformation best =
-      minimise_over_walks(n, lattice, arc_length, pbar, poll,
-                          [&](const Conformation& c) { return ground_truth_rmsd(gt, c); });
+  const BatchScore score = [&](std::span<const Point> points, std::size_t, std::span<double> out) {
+    ground_truth_rmsds(gt, points, out);
+  };
+  const Conformation best = [&] {
+    const ReleasedGil released;
+    return minimise_over_walks(n, lattice, arc_length, pbar, poll, score, ScoreOrder::anywhere);
+  }();
   return build_result([&] { return new_conformation(best); });
 }
 
@@ -165,7 +196,10 @@ PyRef rmsd(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   auto [sol, models] = bind_arguments("rmsd", args, nargs, kwnames, required("sol", to_structure),
                                       required("gt", to_structure_list));
   const GroundTruth gt = build_ground_truth(models);
-  const double value = ground_truth_rmsd(gt, sol);
+  const double value = [&] {
+    const ReleasedGil released;
+    return ground_truth_rmsd(gt, sol);
+  }();
   return build_result([&] { return new_float(value); });
 }
 

@@ -4,11 +4,15 @@
 #include <cstring>
 #include <exception>
 #include <new>
+#include <stdexcept>
 
 #include "tarvex/fail.hpp"
+#include "tarvex/memory.hpp"
 #include "tarvex/module/docs.hpp"
 #include "tarvex/module/drivers.hpp"
+#include "tarvex/module/gil.hpp"
 #include "tarvex/module/pyref.hpp"
+#include "tarvex/module/settings.hpp"
 
 namespace tarvex::py {
 namespace {
@@ -43,8 +47,14 @@ PyObject* entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
   } catch (const Interrupted&) {
   } catch (const Panic& failure) {
     raise_panic(failure.what());
+  } catch (const MemoryExceeded& failure) {
+    PyErr_SetString(PyExc_MemoryError, failure.what());
   } catch (const std::bad_alloc&) {
-    raise_panic("memory allocation failed");
+    PyErr_NoMemory();
+  } catch (const std::length_error&) {
+    // A container asked for more elements than it can ever hold: an
+    // allocation that cannot succeed, reported like one.
+    PyErr_NoMemory();
   } catch (const std::exception& failure) {
     raise_panic(failure.what());
   } catch (...) {
@@ -63,6 +73,12 @@ PyObject* entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
 PyMethodDef functions[] = {
     TARVEX_ENTRY(stats),         TARVEX_ENTRY(correlation),   TARVEX_ENTRY(sample_solutions),
     TARVEX_ENTRY(minimize_rmsd), TARVEX_ENTRY(minimize_cost), TARVEX_ENTRY(rmsd),
+};
+
+// Module attributes beside the six functions, not listed in __all__.
+PyMethodDef settings[] = {
+    TARVEX_ENTRY(set_num_threads),
+    {"get_num_threads", reinterpret_cast<PyCFunction>(get_num_threads), METH_NOARGS, k_get_num_threads_doc},
 };
 
 #undef TARVEX_ENTRY
@@ -97,6 +113,10 @@ int register_functions(PyObject* module) {
     if (PyModule_AddObjectRef(module, def.ml_name, function.get()) < 0) return -1;
   }
   if (PyModule_AddObjectRef(module, "__all__", all.get()) < 0) return -1;
+  for (PyMethodDef& def : settings) {
+    PyRef function(PyCFunction_NewEx(&def, module, module_name.get()));
+    if (!function || PyModule_AddObjectRef(module, def.ml_name, function.get()) < 0) return -1;
+  }
   PyObject* panic = create_panic_type();
   if (panic == nullptr || PyModule_AddObjectRef(module, "PanicException", panic) < 0) return -1;
   return 0;
@@ -119,6 +139,7 @@ PyMODINIT_FUNC PyInit_tarvex() {
   if (the_module != nullptr) return Py_NewRef(the_module);
   PyRef module(PyModule_Create2(&module_def, 1013));
   if (!module || register_functions(module.get()) < 0) return nullptr;
+  if (remember_main_thread() < 0 || read_thread_count_from_environment() < 0) return nullptr;
   the_module = Py_NewRef(module.get());
   return module.release();
 }

@@ -6,6 +6,7 @@
 
 #include "tarvex/fail.hpp"
 #include "tarvex/module/convert.hpp"
+#include "tarvex/module/gil.hpp"
 
 namespace tarvex::py {
 namespace {
@@ -56,7 +57,20 @@ class CallableCost final : public HostCost {
   CallableCost(PyObject* callable, std::string sequence)
       : callable_(callable), sequence_(std::move(sequence)) {}
 
+  // Called from native work that released the interpreter lock: each call
+  // takes it back, a batch once for all its conformations.
   double evaluate(std::span<const Point> conformation) override {
+    const HeldGil gil;
+    return evaluate_held(conformation);
+  }
+
+  void evaluate_batch(std::span<const Point> points, std::size_t n, std::span<double> out) override {
+    const HeldGil gil;
+    for (std::size_t c = 0; c < out.size(); ++c) out[c] = evaluate_held(points.subspan(c * n, n));
+  }
+
+ private:
+  double evaluate_held(std::span<const Point> conformation) {
     PyRef seq = PyRef::check(PyUnicode_DecodeUTF8(
         sequence_.data(), static_cast<Py_ssize_t>(sequence_.size()), nullptr));
     PyRef coordinates = new_conformation(conformation);
@@ -70,7 +84,6 @@ class CallableCost final : public HostCost {
     return value;
   }
 
- private:
   PyObject* callable_;  // borrowed: the argument of the running call
   std::string sequence_;
 };
@@ -109,6 +122,9 @@ std::optional<EnergyTable> energy_table(PyObject* cost) {
       } else {
         value = PyFloat_AsDouble(energy);
         if (value == -1.0 && PyErr_Occurred()) {
+          // Ctrl-C while a value converts is the caller's wish to stop, not a
+          // sign that the object is something else.
+          if (PyErr_ExceptionMatches(PyExc_KeyboardInterrupt)) throw ErrorSet{};
           PyErr_Clear();
           return std::nullopt;
         }

@@ -1,37 +1,31 @@
 // Minimisation over every walk of a length: the first conformation with the lowest score.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <span>
 
-#include "tarvex/fail.hpp"
 #include "tarvex/point.hpp"
 #include "tarvex/poll.hpp"
-#include "tarvex/sampling/sampling.hpp"
-#include "tarvex/total_order.hpp"
+#include "tarvex/walks/lattice_point.hpp"
 
 namespace tarvex {
 
+// Scores a batch: out[c] for the conformation of n points at points[c * n, (c + 1) * n).
+using BatchScore = std::function<void(std::span<const Point> points, std::size_t n, std::span<double> out)>;
+
+// How the walks may be scored.
+enum class ScoreOrder : std::uint8_t {
+  in_order,  // one batch at a time on this thread, in enumeration order (Lua, host costs)
+  anywhere,  // any thread, any order: the enumeration is split over the pool
+};
+
 // Enumerates every walk of n points and returns the conformation with the
-// smallest score(conformation) under the total order; ties keep the earliest
-// walk. Only the running best is kept, so memory does not grow with the
-// number of walks.
-template <class Score>
-Conformation minimise_over_walks(std::uint64_t n, LatticeKind lattice, double arc_length, bool pbar,
-                                 Poll& poll, Score&& score) {
-  const SamplingRun run{n, 0, {SamplingMethod::Kind::enumerate, 0, 0}, lattice, arc_length, pbar};
-  Conformation best;
-  std::uint64_t best_key = 0;
-  bool found = false;
-  sample_walks(run, poll, [&](const Conformation& conformation) {
-    const std::uint64_t key = total_order_key(score(conformation));
-    if (!found || key < best_key) {
-      best.assign(conformation.begin(), conformation.end());
-      best_key = key;
-      found = true;
-    }
-  });
-  if (!found) fail("assertion failed: the enumeration yielded at least one walk");
-  return best;
-}
+// smallest score under the IEEE 754 total order; of equal scores the earliest
+// walk's wins, whatever the thread count. Only the running best is kept (per
+// part of the enumeration), so memory does not grow with the number of walks.
+Conformation minimise_over_walks(std::uint64_t n, LatticeKind lattice, double arc_length, bool pbar, Poll& poll,
+                                 const BatchScore& score, ScoreOrder order);
 
 }  // namespace tarvex

@@ -55,8 +55,8 @@ class ProgressBar {
   ProgressBar(const ProgressBar&) = delete;
   ProgressBar& operator=(const ProgressBar&) = delete;
 
-  void tick() {
-    ++pending_;
+  void tick(std::uint64_t items = 1) {
+    pending_ += items;
     const Clock::time_point now = Clock::now();
     if (now < next_redraw_) [[likely]] return;
     update_and_redraw(now);

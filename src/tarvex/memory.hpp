@@ -1,0 +1,30 @@
+// Requests weighed against the machine's memory before any work starts.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <string_view>
+
+namespace tarvex {
+
+// A call asked for more memory than the machine has; the module raises
+// MemoryError with the message.
+class MemoryExceeded : public std::exception {
+ public:
+  explicit MemoryExceeded(std::string message) : message_(std::move(message)) {}
+  const char* what() const noexcept override { return message_.c_str(); }
+
+ private:
+  std::string message_;
+};
+
+// Bytes of physical memory (RAM) of this machine.
+std::uint64_t physical_memory();
+
+// Fails with MemoryExceeded when count items of bytes_each bytes (multiplied
+// without overflow) cannot fit in physical memory: an absurd request must fail
+// at once instead of after filling the machine. `what` names the items.
+void require_memory(std::uint64_t count, std::uint64_t bytes_each, std::string_view what);
+
+}  // namespace tarvex

@@ -1,0 +1,44 @@
+// The interpreter lock around native work, and the periodic check for signals that runs without it.
+#pragma once
+
+#include "tarvex/module/pyref.hpp"
+
+namespace tarvex::py {
+
+// Lets other Python threads run while the calling thread does native work
+// that touches no Python object. Every Python object the work needs is kept
+// alive by the caller (borrowed arguments, owned results built afterwards).
+class ReleasedGil {
+ public:
+  ReleasedGil() : saved_(PyEval_SaveThread()) {}
+  ~ReleasedGil() { PyEval_RestoreThread(saved_); }
+  ReleasedGil(const ReleasedGil&) = delete;
+  ReleasedGil& operator=(const ReleasedGil&) = delete;
+
+ private:
+  PyThreadState* saved_;
+};
+
+// Holds the lock for its lifetime: from native work that released it (a
+// Python cost, the signal check). Nests: a thread that holds it keeps it.
+class HeldGil {
+ public:
+  HeldGil() : state_(PyGILState_Ensure()) {}
+  ~HeldGil() { PyGILState_Release(state_); }
+  HeldGil(const HeldGil&) = delete;
+  HeldGil& operator=(const HeldGil&) = delete;
+
+ private:
+  PyGILState_STATE state_;
+};
+
+// Notes which thread is the interpreter's main thread: only there do Python's
+// signal handlers run. Called at import, holding the lock.
+int remember_main_thread();
+
+// The poll of every long call: on the main thread, at most every few tens of
+// milliseconds, takes the lock and runs the pending signal handlers; a
+// handler that raised (Ctrl-C) ends the computation with Interrupted.
+void check_signals();
+
+}  // namespace tarvex::py

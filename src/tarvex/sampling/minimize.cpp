@@ -1,0 +1,181 @@
+// Minimisation over every walk of a length: the first conformation with the lowest score.
+#include "tarvex/sampling/minimize.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <optional>
+#include <vector>
+
+#include "tarvex/fail.hpp"
+#include "tarvex/sampling/progress.hpp"
+#include "tarvex/thread_pool.hpp"
+#include "tarvex/total_order.hpp"
+#include "tarvex/walks/lattice.hpp"
+#include "tarvex/walks/walk.hpp"
+
+namespace tarvex {
+namespace {
+
+// The running best of one stretch of the enumeration.
+struct Best {
+  std::uint64_t key = 0;
+  bool found = false;
+  Conformation conformation;
+};
+
+// Walks gathered into batches of conformations, each batch scored at once and
+// offered to the running best in walk order.
+class BatchedMinimum {
+ public:
+  BatchedMinimum(std::size_t n, double scale, const BatchScore& score, Best& best)
+      : n_(n), scale_(scale), batch_(std::clamp<std::size_t>(8192 / std::max<std::size_t>(n, 1), 16, 1024)),
+        score_(&score), best_(&best) {
+    points_.reserve(batch_ * n);
+    scores_.resize(batch_);
+  }
+
+  // Returns how many walks were scored: a whole batch, or none yet.
+  std::size_t add(const LatticeWalk& walk) {
+    for (const LatticePoint& p : walk)
+      points_.push_back({double(p.x) * scale_, double(p.y) * scale_, double(p.z) * scale_});
+    return ++count_ == batch_ ? flush() : 0;
+  }
+
+  // Scores what is gathered; returns how many walks that was.
+  std::size_t flush() {
+    const std::size_t count = count_;
+    if (count == 0) return 0;
+    const std::span<double> scores(scores_.data(), count);
+    (*score_)(points_, n_, scores);
+    for (std::size_t c = 0; c < count; ++c) {
+      const std::uint64_t key = total_order_key(scores[c]);
+      if (!best_->found || key < best_->key) {
+        const auto first = points_.begin() + static_cast<std::ptrdiff_t>(c * n_);
+        best_->conformation.assign(first, first + static_cast<std::ptrdiff_t>(n_));
+        best_->key = key;
+        best_->found = true;
+      }
+    }
+    points_.clear();
+    count_ = 0;
+    return count;
+  }
+
+ private:
+  std::size_t n_;
+  double scale_;
+  std::size_t batch_;
+  const BatchScore* score_;
+  Best* best_;
+  std::vector<Point> points_;
+  std::vector<double> scores_;
+  std::size_t count_ = 0;
+};
+
+Conformation result_of(const Best& best) {
+  if (!best.found) fail("assertion failed: the enumeration yielded at least one walk");
+  return best.conformation;
+}
+
+template <LatticeKind K>
+Conformation minimise_in_order(std::size_t n, double scale, bool pbar, Poll& poll, const BatchScore& score) {
+  std::optional<ProgressBar> bar;
+  if (pbar) bar.emplace(std::nullopt);
+  Best best;
+  BatchedMinimum minimum(n, scale, score, best);
+  WalkEnumerator<K> enumerator(n);
+  while (const LatticeWalk* walk = enumerator.next()) {
+    poll();
+    if (bar) bar->tick();
+    minimum.add(*walk);
+  }
+  minimum.flush();
+  if (bar) bar->close();
+  return result_of(best);
+}
+
+// The shortest prefixes that give every thread enough separate subtrees to
+// balance uneven ones; none when the walks are too short to be worth it.
+template <LatticeKind K>
+std::vector<LatticeWalk> split_prefixes(std::size_t n, std::size_t threads) {
+  const std::size_t wanted = 32 * threads;
+  std::vector<LatticeWalk> prefixes;
+  for (std::size_t d = 2; d + 2 <= n; ++d) {
+    prefixes.clear();
+    WalkEnumerator<K> enumerator(d);
+    while (const LatticeWalk* prefix = enumerator.next()) prefixes.push_back(*prefix);
+    if (prefixes.size() >= wanted) break;
+  }
+  return prefixes;
+}
+
+// What the owning thread's poll does besides the host's check: it shows the
+// walks the workers have scored on the progress line.
+struct OwnerPoll {
+  Poll* host;
+  ProgressBar* bar;
+  const std::atomic<std::uint64_t>* scored;
+  std::uint64_t shown = 0;
+
+  static void check(void* self) {
+    auto& p = *static_cast<OwnerPoll*>(self);
+    if (p.bar != nullptr) {
+      const std::uint64_t now = p.scored->load(std::memory_order_relaxed);
+      p.bar->tick(now - p.shown);
+      p.shown = now;
+    }
+    p.host->check_now();
+  }
+};
+
+template <LatticeKind K>
+Conformation minimise_split(std::size_t n, double scale, bool pbar, Poll& host, const BatchScore& score,
+                            const std::vector<LatticeWalk>& prefixes) {
+  std::optional<ProgressBar> bar;
+  if (pbar) bar.emplace(std::nullopt);
+  std::atomic<std::uint64_t> scored{0};
+  OwnerPoll owner{&host, bar ? &*bar : nullptr, &scored};
+  Poll poll(&OwnerPoll::check, &owner);
+  std::vector<Best> bests(prefixes.size());
+  {
+    TaskGroup group(worker_count(), poll);
+    for (std::size_t p = 0; p < prefixes.size(); ++p) {
+      group.submit([&, p](Poll& task_poll) {
+        BatchedMinimum minimum(n, scale, score, bests[p]);
+        WalkEnumerator<K> subtree(n, prefixes[p]);
+        while (const LatticeWalk* walk = subtree.next()) {
+          task_poll();
+          if (const std::size_t done = minimum.add(*walk)) scored.fetch_add(done, std::memory_order_relaxed);
+        }
+        scored.fetch_add(minimum.flush(), std::memory_order_relaxed);
+      });
+    }
+    group.wait();
+  }
+  OwnerPoll::check(&owner);
+  if (bar) bar->close();
+  // Subtrees in prefix order are the enumeration in order, so the first
+  // strict improvement over the parts' bests is the first minimum overall.
+  const Best* best = nullptr;
+  for (const Best& b : bests)
+    if (b.found && (best == nullptr || b.key < best->key)) best = &b;
+  if (best == nullptr) fail("assertion failed: the enumeration yielded at least one walk");
+  return best->conformation;
+}
+
+}  // namespace
+
+Conformation minimise_over_walks(std::uint64_t n, LatticeKind lattice, double arc_length, bool pbar, Poll& poll,
+                                 const BatchScore& score, ScoreOrder order) {
+  return with_lattice(lattice, [&](auto kc) {
+    constexpr LatticeKind K = decltype(kc)::value;
+    const double scale = lattice_scale(Lattice(K), arc_length);
+    if (order == ScoreOrder::anywhere && worker_count() > 0) {
+      const std::vector<LatticeWalk> prefixes = split_prefixes<K>(n, thread_count());
+      if (!prefixes.empty()) return minimise_split<K>(n, scale, pbar, poll, score, prefixes);
+    }
+    return minimise_in_order<K>(n, scale, pbar, poll, score);
+  });
+}
+
+}  // namespace tarvex
