@@ -170,26 +170,6 @@ inline constexpr char k_rmsd_doc[] =
     "This function uses the kabsh algorithm to align the structures.\n"
     "This function panic if two structures do not have the same length.";
 
-inline constexpr char k_set_num_threads_doc[] =
-    "set_num_threads(n)\n"
-    "--\n"
-    "\n"
-    "Sets the number of threads a call may keep busy, the calling thread included.\n"
-    "\n"
-    "The default is the number of CPUs this process may run on (its affinity mask), or the\n"
-    "value of the environment variable TARVEX_NUM_THREADS when the module was imported. With\n"
-    "1, every call runs on the calling thread alone and no thread is started. Results do not\n"
-    "depend on it. The change applies to the calls that start afterwards, in every thread.\n"
-    "\n"
-    ":param n: The number of threads, from 1 to 4096.\n"
-    ":type n: int\n";
-
-inline constexpr char k_get_num_threads_doc[] =
-    "get_num_threads()\n"
-    "--\n"
-    "\n"
-    "Returns the number of threads a call may keep busy, the calling thread included.\n";
-
 inline constexpr char kPanicDoc[] =
     "Raised when native code called from Python fails (an internal failure of tarvex).\n\n"
     "Like SystemExit, it derives from BaseException rather than Exception, so that it usually\n"

@@ -12,6 +12,7 @@
 #include "tarvex/compare/rmsd.hpp"
 #include "tarvex/fail.hpp"
 #include "tarvex/memory.hpp"
+#include "tarvex/module/arguments.hpp"
 #include "tarvex/module/bind.hpp"
 #include "tarvex/module/convert.hpp"
 #include "tarvex/module/gil.hpp"
@@ -27,64 +28,6 @@
 
 namespace tarvex::py {
 namespace {
-
-// The walk length of a sequence is its length in bytes of UTF-8.
-std::uint64_t walk_length(std::string_view seq) { return seq.size(); }
-
-// What a sampler holds for a walk of n points (the walk, its moved copy, the
-// conformation), checked before a sampler is built.
-void require_walk_memory(std::uint64_t n) { require_memory(n, 64, "a walk of that many points"); }
-
-// Every sample keeps its cost and RMSD, and the ranking sorts both.
-void require_score_memory(const SamplingRun& run) {
-  require_walk_memory(run.n);
-  if (run.method.kind != SamplingMethod::Kind::enumerate)
-    require_memory(run.sample_size, 64, "the costs and RMSDs of that many samples");
-}
-
-struct StatsArguments {
-  std::string_view seq;
-  std::vector<Conformation> gt;
-  PyObject* cost;
-  std::uint64_t sample_size;
-  std::optional<std::string_view> method;
-  std::uint64_t thermalization_factor, autocorrelation_factor;
-  std::string_view lattice;
-  double arc_length;
-  std::uint64_t kmin;
-  double dmax;
-  bool pbar;
-};
-
-StatsArguments bind_stats(const char* name, PyObject* const* args, Py_ssize_t nargs,
-                          PyObject* kwnames) {
-  auto [seq, gt, cost, sample_size, method, thermalization, autocorrelation, lattice, arc_length,
-        kmin, dmax, pbar] =
-      bind_arguments(name, args, nargs, kwnames, required("seq", to_text),
-                     required("gt", to_structure_list), required("cost", as_object),
-                     defaulted("sample_size", to_unsigned, 10000),
-                     defaulted("method", to_optional_text, std::nullopt),
-                     defaulted("thermalization_factor", to_unsigned, 100),
-                     defaulted("autocorrelation_factor", to_unsigned, 10),
-                     defaulted("lattice", to_text, "tetrahedral"),
-                     defaulted("arc_length", to_float, 3.8), defaulted("kmin", to_unsigned, 1),
-                     defaulted("dmax", to_float, 7.8), defaulted("pbar", to_flag, false));
-  return {seq,     std::move(gt), cost,       sample_size, method, thermalization, autocorrelation,
-          lattice, arc_length,    kmin,       dmax,        pbar};
-}
-
-SampleScores sample_cost_rmsd(const StatsArguments& a) {
-  CostFunction cost = build_cost(a.cost, std::string(a.seq), a.kmin, a.dmax);
-  const SamplingMethod method = parse_method(a.method.value_or("pivot"), true,
-                                             {a.thermalization_factor, a.autocorrelation_factor});
-  const LatticeKind lattice = parse_lattice(a.lattice);
-  const GroundTruth gt = build_ground_truth(a.gt);
-  const SamplingRun run{walk_length(a.seq), a.sample_size, method, lattice, a.arc_length, a.pbar};
-  require_score_memory(run);
-  Poll poll(check_signals);
-  const ReleasedGil released;
-  return evaluate_samples(run, cost, gt, poll);
-}
 
 PyRef float_tuple(std::initializer_list<double> values) {
   PyRef tuple = PyRef::check(PyTuple_New(static_cast<Py_ssize_t>(values.size())));
@@ -106,7 +49,7 @@ PyRef statistics_object(const SampleStatistics& s) {
 
 PyRef stats(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   const StatsArguments a = bind_stats("stats", args, nargs, kwnames);
-  const SampleScores sample = sample_cost_rmsd(a);
+  const SampleScores sample = score_samples(a);
   const SampleStatistics statistics = [&] {
     const ReleasedGil released;
     return sample_statistics(sample.costs, sample.rmsds);
@@ -116,35 +59,25 @@ PyRef stats(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
 
 PyRef correlation(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   const StatsArguments a = bind_stats("correlation", args, nargs, kwnames);
-  const SampleScores sample = sample_cost_rmsd(a);
-  const double value = spearman_correlation(sample.costs, sample.rmsds);
+  const SampleScores sample = score_samples(a);
+  const double value = [&] {
+    const ReleasedGil released;
+    return spearman_correlation(sample.costs, sample.rmsds);
+  }();
   return build_result([&] { return new_float(value); });
 }
 
 PyRef sample_solutions(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  auto [n, sample_size, method_text, thermalization, autocorrelation, lattice_text, arc_length,
-        pbar] =
-      bind_arguments("sample_solutions", args, nargs, kwnames, required("len", to_unsigned),
-                     defaulted("sample_size", to_unsigned, 10000),
-                     defaulted("method", to_text, "pivot"),
-                     defaulted("thermalization_factor", to_unsigned, 10),
-                     defaulted("autocorrelation_factor", to_unsigned, 10),
-                     defaulted("lattice", to_text, "tetrahedral"),
-                     defaulted("arc_length", to_float, 3.8), defaulted("pbar", to_flag, false));
-  const SamplingMethod method =
-      parse_method(method_text, false, {thermalization, autocorrelation});
-  const LatticeKind lattice = parse_lattice(lattice_text);
-  require_walk_memory(n);
+  const SamplingRun run = bind_sampling("sample_solutions", args, nargs, kwnames);
+  const bool counted = run.method.kind != SamplingMethod::Kind::enumerate;
   // Each walk becomes a list of point lists: some tens of bytes per point at the least.
-  if (method.kind != SamplingMethod::Kind::enumerate)
-    require_memory(sample_size, 64 + 88 * std::max<std::uint64_t>(n, 1), "that many walks of that many points");
+  if (counted) require_memory(run.sample_size, 64 + 88 * std::max<std::uint64_t>(run.n, 1), "that many walks");
   std::vector<Conformation> walks;
-  if (method.kind != SamplingMethod::Kind::enumerate) walks.reserve(reserve_for(sample_size));
+  if (counted) walks.reserve(reserve_for(run.sample_size));
   Poll poll(check_signals);
   {
     const ReleasedGil released;
-    sample_walks({n, sample_size, method, lattice, arc_length, pbar}, poll,
-                 [&](const Conformation& conformation) { walks.push_back(conformation); });
+    sample_walks(run, poll, [&](const Conformation& conformation) { walks.push_back(conformation); });
   }
   return build_result([&] { return new_conformation_list(walks); });
 }

@@ -12,6 +12,9 @@
 #include "tarvex/module/drivers.hpp"
 #include "tarvex/module/gil.hpp"
 #include "tarvex/module/pyref.hpp"
+#include "tarvex/module/python_cost.hpp"
+#include "tarvex/module/research.hpp"
+#include "tarvex/module/research_docs.hpp"
 #include "tarvex/module/settings.hpp"
 
 namespace tarvex::py {
@@ -32,6 +35,12 @@ void raise_panic(const char* message) {
   PyRef text(PyUnicode_DecodeUTF8(message, static_cast<Py_ssize_t>(std::strlen(message)), "replace"));
   if (!text) return;
   PyErr_SetObject(type, text.get());
+  // A failing Python cost function: its own exception is the cause.
+  if (PyRef cause = take_cost_exception(message)) {
+    PyRef panic = take_error();
+    if (panic) PyException_SetCause(panic.get(), cause.release());
+    restore_error(std::move(panic));
+  }
 }
 
 using Impl = PyRef (*)(PyObject* const*, Py_ssize_t, PyObject*);
@@ -41,6 +50,7 @@ using Impl = PyRef (*)(PyObject* const*, Py_ssize_t, PyObject*);
 // everything the call built.
 template <Impl impl>
 PyObject* entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  forget_cost_exception();
   try {
     return impl(args, nargs, kwnames).release();
   } catch (const ErrorSet&) {
@@ -76,7 +86,11 @@ PyMethodDef functions[] = {
 };
 
 // Module attributes beside the six functions, not listed in __all__.
-PyMethodDef settings[] = {
+PyMethodDef beside[] = {
+    TARVEX_ENTRY(seed),
+    TARVEX_ENTRY(sample_array),
+    TARVEX_ENTRY(sample_scores),
+    TARVEX_ENTRY(score),
     TARVEX_ENTRY(set_num_threads),
     {"get_num_threads", reinterpret_cast<PyCFunction>(get_num_threads), METH_NOARGS, k_get_num_threads_doc},
 };
@@ -113,7 +127,7 @@ int register_functions(PyObject* module) {
     if (PyModule_AddObjectRef(module, def.ml_name, function.get()) < 0) return -1;
   }
   if (PyModule_AddObjectRef(module, "__all__", all.get()) < 0) return -1;
-  for (PyMethodDef& def : settings) {
+  for (PyMethodDef& def : beside) {
     PyRef function(PyCFunction_NewEx(&def, module, module_name.get()));
     if (!function || PyModule_AddObjectRef(module, def.ml_name, function.get()) < 0) return -1;
   }
@@ -139,7 +153,10 @@ PyMODINIT_FUNC PyInit_tarvex() {
   if (the_module != nullptr) return Py_NewRef(the_module);
   PyRef module(PyModule_Create2(&module_def, 1013));
   if (!module || register_functions(module.get()) < 0) return nullptr;
-  if (remember_main_thread() < 0 || read_thread_count_from_environment() < 0) return nullptr;
+  if (remember_main_thread() < 0 || read_thread_count_from_environment() < 0 ||
+      create_scores_type(module.get()) < 0 ||
+      PyModule_AddStringConstant(module.get(), "__version__", TARVEX_VERSION) < 0)
+    return nullptr;
   the_module = Py_NewRef(module.get());
   return module.release();
 }

@@ -13,7 +13,7 @@ namespace {
 
 // "Type: value" with the traceback, as the traceback module prints it, for
 // messages about the caller's code.
-std::string render_exception(PyRef exc) {
+std::string render_exception(const PyRef& exc) {
   if (!exc) return "attempted to fetch exception but none was set";
   std::string text;
   PyRef module(PyImport_ImportModule("traceback"));
@@ -43,13 +43,23 @@ std::string render_exception(PyRef exc) {
 
 // Ctrl-C inside the caller's function is the caller's wish to stop, not a
 // failure of its code: it reaches Python as KeyboardInterrupt.
+// The exception of the last failing Python cost on this thread, with the
+// message of the failure it became. A bare pointer: a thread may end without
+// the interpreter lock, when no reference may be dropped.
+thread_local PyObject* failed_cost_exception = nullptr;
+thread_local std::string failed_cost_message;
+
 [[noreturn]] void fail_with_python_error(const char* message) {
   PyRef exc = take_error();
   if (exc && PyErr_GivenExceptionMatches(exc.get(), PyExc_KeyboardInterrupt)) {
     restore_error(std::move(exc));
     throw Interrupted{};
   }
-  fail("{}: {}", message, render_exception(std::move(exc)));
+  std::string text = format("{}: {}", message, render_exception(exc));
+  forget_cost_exception();
+  failed_cost_message = text;
+  failed_cost_exception = exc.release();
+  throw Panic(text);
 }
 
 class CallableCost final : public HostCost {
@@ -163,6 +173,18 @@ std::string display(PyObject* obj) {
 }
 
 }  // namespace
+
+void forget_cost_exception() {
+  Py_CLEAR(failed_cost_exception);
+  failed_cost_message.clear();
+}
+
+PyRef take_cost_exception(std::string_view message) {
+  if (failed_cost_exception == nullptr || failed_cost_message != message) return PyRef();
+  PyRef exc(std::exchange(failed_cost_exception, nullptr));
+  failed_cost_message.clear();
+  return exc;
+}
 
 CostFunction build_cost(PyObject* cost, std::string seq, std::uint64_t kmin, double dmax) {
   if (PyCallable_Check(cost))

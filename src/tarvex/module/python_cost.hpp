@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "tarvex/cost/cost.hpp"
 #include "tarvex/module/pyref.hpp"
@@ -13,5 +14,11 @@ namespace tarvex::py {
 // strings for Lua, then a table of contact energies; anything else fails with
 // "Cannot recognize {} !". The object is borrowed for the whole call.
 CostFunction build_cost(PyObject* cost, std::string seq, std::uint64_t kmin, double dmax);
+
+// The exception a Python cost function raised, when it is what ended the call
+// with `message` (then it becomes the PanicException's __cause__), else none.
+// Both run on the calling thread with the interpreter lock held.
+PyRef take_cost_exception(std::string_view message);
+void forget_cost_exception();
 
 }  // namespace tarvex::py

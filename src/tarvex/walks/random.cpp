@@ -3,6 +3,8 @@
 
 #include <sodium.h>
 
+#include <bit>
+
 namespace tarvex {
 
 namespace {
@@ -30,6 +32,19 @@ Rng Rng::seeded(std::uint64_t seed) {
   return rng;
 }
 
+Rng Rng::keyed(std::span<const unsigned char> seed) {
+  ensure_sodium();
+  Rng rng{Deterministic{}};
+  // A name of the purpose first: these keys are never those of another use of the hash.
+  static constexpr unsigned char kDomain[] = "tarvex seed, ChaCha20 key, v1";
+  crypto_generichash_state state;
+  crypto_generichash_init(&state, nullptr, 0, rng.key_.size());
+  crypto_generichash_update(&state, kDomain, sizeof kDomain);
+  crypto_generichash_update(&state, seed.data(), seed.size());
+  crypto_generichash_final(&state, rng.key_.data(), rng.key_.size());
+  return rng;
+}
+
 void Rng::refill() {
   if (from_os_ && since_reseed_ >= kReseedBytes) {
     randombytes_buf(key_.data(), key_.size());
@@ -42,6 +57,15 @@ void Rng::refill() {
   for (std::size_t i = 0; i < sizeof nonce && i < 8; ++i) nonce[i] = static_cast<unsigned char>(nonce_ >> (8 * i));
   ++nonce_;
   crypto_stream_chacha20(reinterpret_cast<unsigned char*>(block_.data()), sizeof block_, nonce, key_.data());
+  // Words are the keystream's bytes in little-endian order on every machine,
+  // so that a seed gives the same draws everywhere.
+  if constexpr (std::endian::native == std::endian::big) {
+    for (std::uint64_t& word : block_) {
+      std::uint64_t swapped = 0;
+      for (int b = 0; b < 8; ++b) swapped |= ((word >> (8 * b)) & 0xFF) << (56 - 8 * b);
+      word = swapped;
+    }
+  }
   since_reseed_ += sizeof block_;
   pos_ = 0;
 }
@@ -49,6 +73,10 @@ void Rng::refill() {
 Rng& thread_rng() {
   thread_local Rng rng;
   return rng;
+}
+
+void seed_thread_rng(std::optional<std::span<const unsigned char>> seed) {
+  thread_rng() = seed ? Rng::keyed(*seed) : Rng();
 }
 
 }  // namespace tarvex

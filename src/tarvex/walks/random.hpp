@@ -4,6 +4,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 
 #include "tarvex/fail.hpp"
 
@@ -19,6 +21,11 @@ class Rng {
 
   // A reproducible stream for tests and benchmarks; never rekeyed from the OS.
   static Rng seeded(std::uint64_t seed);
+
+  // The reproducible stream of a seed of any length (the bytes of a caller's
+  // integer): the key is a hash of them, so every seed gives its own stream,
+  // the same on every machine. Never rekeyed from the OS.
+  static Rng keyed(std::span<const unsigned char> seed);
 
   std::uint64_t next() {
     if (pos_ == kWords) [[unlikely]] refill();
@@ -61,5 +68,9 @@ class Rng {
 
 // The calling thread's generator, keyed from the OS on the thread's first draw.
 Rng& thread_rng();
+
+// Replaces the calling thread's generator by the stream of the seed, or by a
+// fresh one keyed from the OS when there is none.
+void seed_thread_rng(std::optional<std::span<const unsigned char>> seed);
 
 }  // namespace tarvex

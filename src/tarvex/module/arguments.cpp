@@ -1,0 +1,65 @@
+// The arguments the sampling functions share: their binding, the memory they ask for, the scored sample.
+#include "tarvex/module/arguments.hpp"
+
+#include <string>
+#include <utility>
+
+#include "tarvex/compare/rmsd.hpp"
+#include "tarvex/memory.hpp"
+#include "tarvex/module/bind.hpp"
+#include "tarvex/module/convert.hpp"
+#include "tarvex/module/gil.hpp"
+#include "tarvex/module/keywords.hpp"
+#include "tarvex/module/python_cost.hpp"
+#include "tarvex/poll.hpp"
+
+namespace tarvex::py {
+
+void require_walk_memory(std::uint64_t n) { require_memory(n, 64, "a walk of that many points"); }
+
+StatsArguments bind_stats(const char* name, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  auto [seq, gt, cost, sample_size, method, thermalization, autocorrelation, lattice, arc_length, kmin, dmax,
+        pbar] =
+      bind_arguments(name, args, nargs, kwnames, required("seq", to_text), required("gt", to_structure_list),
+                     required("cost", as_object), defaulted("sample_size", to_unsigned, 10000),
+                     defaulted("method", to_optional_text, std::nullopt),
+                     defaulted("thermalization_factor", to_unsigned, 100),
+                     defaulted("autocorrelation_factor", to_unsigned, 10),
+                     defaulted("lattice", to_text, "tetrahedral"), defaulted("arc_length", to_float, 3.8),
+                     defaulted("kmin", to_unsigned, 1), defaulted("dmax", to_float, 7.8),
+                     defaulted("pbar", to_flag, false));
+  return {seq,     std::move(gt), cost, sample_size, method, thermalization, autocorrelation,
+          lattice, arc_length,    kmin, dmax,        pbar};
+}
+
+SampleScores score_samples(const StatsArguments& a) {
+  CostFunction cost = build_cost(a.cost, std::string(a.seq), a.kmin, a.dmax);
+  const SamplingMethod method =
+      parse_method(a.method.value_or("pivot"), true, {a.thermalization_factor, a.autocorrelation_factor});
+  const LatticeKind lattice = parse_lattice(a.lattice);
+  const GroundTruth gt = build_ground_truth(a.gt);
+  const SamplingRun run{walk_length(a.seq), a.sample_size, method, lattice, a.arc_length, a.pbar};
+  require_walk_memory(run.n);
+  // Every sample keeps its cost and RMSD, and the ranking sorts both.
+  if (method.kind != SamplingMethod::Kind::enumerate)
+    require_memory(run.sample_size, 64, "the costs and RMSDs of that many samples");
+  Poll poll(check_signals);
+  const ReleasedGil released;
+  return evaluate_samples(run, cost, gt, poll);
+}
+
+SamplingRun bind_sampling(const char* name, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  auto [n, sample_size, method_text, thermalization, autocorrelation, lattice_text, arc_length, pbar] =
+      bind_arguments(name, args, nargs, kwnames, required("len", to_unsigned),
+                     defaulted("sample_size", to_unsigned, 10000), defaulted("method", to_text, "pivot"),
+                     defaulted("thermalization_factor", to_unsigned, 10),
+                     defaulted("autocorrelation_factor", to_unsigned, 10),
+                     defaulted("lattice", to_text, "tetrahedral"), defaulted("arc_length", to_float, 3.8),
+                     defaulted("pbar", to_flag, false));
+  const SamplingMethod method = parse_method(method_text, false, {thermalization, autocorrelation});
+  const LatticeKind lattice = parse_lattice(lattice_text);
+  require_walk_memory(n);
+  return {n, sample_size, method, lattice, arc_length, pbar};
+}
+
+}  // namespace tarvex::py
