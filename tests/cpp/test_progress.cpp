@@ -5,10 +5,12 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -354,6 +356,34 @@ TEST(ProgressBarOutput, InATerminalTheFinalLineSpansItsWidth) {
   EXPECT_EQ(final_line.substr(0, 5 + 3 * 3), "100%|" + repeat(kFull, 3)) << final_line;
   EXPECT_EQ(chars(final_line), 102u) << final_line;
   EXPECT_NE(final_line.find("| 10/10 [00:00<00:00, "), std::string::npos) << final_line;
+}
+
+// Collects what bars opened while it is installed write to their stream.
+struct RecordingStream : ProgressStream {
+  static inline std::string text;
+  static std::unique_ptr<ProgressStream> make() { return std::make_unique<RecordingStream>(); }
+  void write(std::string_view piece) noexcept override { text += piece; }
+  unsigned columns() const noexcept override { return 40; }
+};
+
+TEST(ProgressBarOutput, ABarOnAStreamDrawsPlainLinesThereAndNothingOnFd2) {
+  RecordingStream::text.clear();
+  set_progress_stream_hook(&RecordingStream::make);
+  const std::string fd2 = stderr_of([] {
+    ProgressBar bar(2);
+    bar.tick(2);
+    bar.close();
+  });
+  set_progress_stream_hook(nullptr);
+  EXPECT_EQ(fd2, "");
+  const std::string& out = RecordingStream::text;
+  const std::string open = "\r  0%|" + std::string(13, ' ') + "| 0/2 [00:00<?, ?it/s]";
+  ASSERT_EQ(out.substr(0, open.size()), open);
+  EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
+  const std::string final_line = out.substr(out.rfind('\r') + 1);
+  EXPECT_EQ(final_line.substr(0, 5 + 3 * 4), "100%|" + repeat(kFull, 4)) << final_line;
+  EXPECT_EQ(final_line.back(), '\n');
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1);
 }
 
 }  // namespace

@@ -102,3 +102,42 @@ def test_terminal_width_is_used():
     assert len(line) == 100
     assert re.fullmatch(r"100%\|█+\| 300/300 \[00:00<00:00, " + RATE + r"it/s\]", line), line
     assert "\x1b[?25l" in err and "\x1b[?25h" in err
+
+
+def test_redirected_stderr_gets_plain_lines_and_fd_2_nothing():
+    # Three threads draw at once while the main thread holds the interpreter
+    # lock in a loop: each redraw needs the lock, none may deadlock or be lost.
+    out = run("import contextlib, io, threading\n"
+              "buf = io.StringIO()\n"
+              "with contextlib.redirect_stderr(buf):\n"
+              "    threads = [threading.Thread(target=tarvex.sample_solutions, args=(6, 3000),\n"
+              "                                kwargs=dict(method='dimerize', pbar=True))\n"
+              "               for _ in range(3)]\n"
+              "    for t in threads: t.start()\n"
+              "    while any(t.is_alive() for t in threads): sum(range(1000))\n"
+              "    tarvex.sample_solutions(5, 200, method='dimerize', pbar=True)\n"
+              "print(repr(buf.getvalue()))")
+    assert out.stderr == b""
+    text = eval(out.stdout)
+    assert "\x1b" not in text
+    lines = text.split("\n")
+    assert lines[-1] == "" and len(lines) == 5
+    for line in lines[:3]:
+        assert line.rsplit("\r", 1)[-1].startswith("100%|"), line
+    assert re.fullmatch(r"100%\|█+\| 200/200 \[00:00<00:00, " + RATE + r"it/s\]", lines[3].rsplit("\r", 1)[-1])
+    first = lines[3].split("\r")[1]
+    assert re.fullmatch(r"  0%\| +\| 0/200 \[00:00<\?, \?it/s\]", first) and len(first) == 80
+
+
+def test_a_failing_stream_is_reported_once_and_never_stops_the_run():
+    out = run("import contextlib, sys\n"
+              "reports = []\n"
+              "sys.unraisablehook = lambda u: reports.append(type(u.exc_value).__name__)\n"
+              "class Closed:\n"
+              "    def write(self, text): raise OSError('closed')\n"
+              "    def flush(self): pass\n"
+              "with contextlib.redirect_stderr(Closed()):\n"
+              "    walks = tarvex.sample_solutions(5, 300, method='dimerize', pbar=True)\n"
+              "print(len(walks), reports)")
+    assert out.stdout.decode().split() == ["300", "['OSError']"]
+    assert out.stderr == b""

@@ -11,6 +11,7 @@
 #include "tarvex/module/docs.hpp"
 #include "tarvex/module/drivers.hpp"
 #include "tarvex/module/gil.hpp"
+#include "tarvex/module/progress_stream.hpp"
 #include "tarvex/module/pyref.hpp"
 #include "tarvex/module/python_cost.hpp"
 #include "tarvex/module/research.hpp"
@@ -157,6 +158,7 @@ PyMODINIT_FUNC PyInit_tarvex() {
       create_scores_type(module.get()) < 0 ||
       PyModule_AddStringConstant(module.get(), "__version__", TARVEX_VERSION) < 0)
     return nullptr;
+  route_progress_through_sys_stderr();
   the_module = Py_NewRef(module.get());
   return module.release();
 }

@@ -68,6 +68,13 @@ void report_write_error(int err) {
   (void)write_all(STDERR_FILENO, message);
 }
 
+std::atomic<ProgressStreamHook> stream_hook{nullptr};
+
+std::unique_ptr<ProgressStream> chosen_stream() {
+  const ProgressStreamHook hook = stream_hook.load(std::memory_order_acquire);
+  return hook != nullptr ? hook() : nullptr;
+}
+
 class BarRegistry {
  public:
   // Never destroyed, so a bar closed during process teardown still finds it.
@@ -197,6 +204,16 @@ std::string render_line(const BarState& state, Clock::time_point now, unsigned c
   return line;
 }
 
+std::string render_stream_line(const BarState& state, Clock::time_point now, unsigned columns, bool last) {
+  std::string line = "\r" + render_line(state, now, columns);
+  if (last) {
+    line += '\n';
+  } else if (const std::size_t len = char_count(line) - 1; len < columns) {
+    line.append(columns - len, ' ');
+  }
+  return line;
+}
+
 std::string render_redraw(const std::map<std::uint64_t, BarState>& bars, Clock::time_point now,
                           TerminalSize size) {
   if (bars.empty()) return {};
@@ -219,7 +236,16 @@ std::string render_redraw(const std::map<std::uint64_t, BarState>& bars, Clock::
   return out;
 }
 
-ProgressBar::ProgressBar(std::optional<std::uint64_t> total) : id_(BarRegistry::instance().open(total)) {
+void set_progress_stream_hook(ProgressStreamHook hook) noexcept { stream_hook.store(hook, std::memory_order_release); }
+
+ProgressBar::ProgressBar(std::optional<std::uint64_t> total) : stream_(chosen_stream()) {
+  if (stream_) {
+    own_.total = total;
+    own_.begin = Clock::now();
+    stream_->write(render_stream_line(own_, own_.begin, stream_->columns(), false));
+    return;
+  }
+  id_ = BarRegistry::instance().open(total);
   if (const int err = BarRegistry::instance().redraw()) report_write_error(err);
 }
 
@@ -232,6 +258,12 @@ ProgressBar::~ProgressBar() {
 }
 
 void ProgressBar::update_and_redraw(Clock::time_point now) {
+  if (stream_) {
+    own_.update(now, std::exchange(pending_, 0));
+    stream_->write(render_stream_line(own_, now, stream_->columns(), false));
+    next_redraw_ = now + kMinInterval;
+    return;
+  }
   BarRegistry& registry = BarRegistry::instance();
   registry.update(id_, now, std::exchange(pending_, 0));
   if (const int err = registry.redraw()) {
@@ -244,6 +276,12 @@ void ProgressBar::update_and_redraw(Clock::time_point now) {
 void ProgressBar::close() {
   if (closed_) return;
   closed_ = true;
+  if (stream_) {
+    const Clock::time_point now = Clock::now();
+    own_.update(now, std::exchange(pending_, 0));
+    stream_->write(render_stream_line(own_, now, stream_->columns(), true));
+    return;
+  }
   if (const int err = BarRegistry::instance().close(id_, std::exchange(pending_, 0))) report_write_error(err);
 }
 

@@ -4,8 +4,10 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace tarvex {
 
@@ -46,6 +48,32 @@ std::string render_line(const BarState& state, Clock::time_point now, unsigned c
 std::string render_redraw(const std::map<std::uint64_t, BarState>& bars, Clock::time_point now,
                           TerminalSize size);
 
+// One bar's text for a plain stream: a carriage return, then the line laid
+// out for `columns` characters, padded to that width unless it is the last
+// one, which ends with a newline instead. No escape sequences: notebooks and
+// log files understand the carriage return and nothing else.
+std::string render_stream_line(const BarState& state, Clock::time_point now, unsigned columns, bool last);
+
+// A destination for the bar other than the terminal behind fd 2 (the host's
+// own error stream when that is not fd 2). A bar drawn there stands alone:
+// it is neither in the terminal display nor under its lock, so write() may
+// wait for anything (an interpreter lock) without stalling another bar.
+class ProgressStream {
+ public:
+  virtual ~ProgressStream() = default;
+  // Must not throw: a broken display never stops the run, so a stream deals
+  // with its own failures.
+  virtual void write(std::string_view text) noexcept = 0;
+  // The width lines are laid out for.
+  virtual unsigned columns() const noexcept { return 80; }
+};
+
+// Asked once as each bar opens, on the thread that opens it; returns the
+// stream to draw on, or null for the terminal display on fd 2. Without a hook
+// every bar is on fd 2.
+using ProgressStreamHook = std::unique_ptr<ProgressStream> (*)();
+void set_progress_stream_hook(ProgressStreamHook hook) noexcept;
+
 // A progress display of one run. tick() is on the per-walk path: it costs a
 // counter increment and a clock reading unless a redraw is due.
 class ProgressBar {
@@ -72,7 +100,9 @@ class ProgressBar {
  private:
   void update_and_redraw(Clock::time_point now);
 
-  std::uint64_t id_;
+  std::unique_ptr<ProgressStream> stream_;  // null: on the terminal display
+  BarState own_;                            // the state of a bar on a stream
+  std::uint64_t id_ = 0;                    // the bar in the terminal display
   std::uint64_t pending_ = 0;
   // The clock's epoch lies before any reading, so the first tick redraws.
   Clock::time_point next_redraw_{};
