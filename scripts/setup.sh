@@ -8,4 +8,4 @@ bash scripts/packages.sh g++ cmake ninja-build pkg-config libluajit-5.1-dev libs
 python=${PYTHON:-python3}
 [ -x .venv/bin/python ] || "$python" -m venv .venv
 .venv/bin/python -m pip install -q --upgrade pip
-.venv/bin/python -m pip install -q ".[test]"
+.venv/bin/python -m pip install -q ".[test,examples]"
