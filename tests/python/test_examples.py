@@ -1,6 +1,7 @@
 """The examples: the structure reader on real and awkward files, and every example run as CI runs it."""
 
 import json
+import re
 import pathlib
 import subprocess
 import sys
@@ -155,3 +156,12 @@ def test_sweep_on_two_workers_equals_the_same_tasks_run_here(tmp_path):
     here = [sweep.run_task(task) for task in reversed(tasks)][::-1]
     drop_time = [{k: v for k, v in r.items() if k != "seconds"} for r in here]
     assert [{k: v for k, v in r.items() if k != "seconds"} for r in found["tasks"]] == drop_time
+
+
+def test_the_readme_examples_run(tmp_path):
+    # The README's Python blocks, in order, as one script run from the top of the repository.
+    blocks = re.findall(r"```python\n(.*?)```", (TOP / "README.md").read_text(), re.S)
+    script = tmp_path / "readme.py"
+    script.write_text("\n".join(blocks))
+    out = subprocess.run([sys.executable, str(script)], cwd=TOP, capture_output=True, text=True, timeout=600)
+    assert out.returncode == 0, out.stderr[-3000:]
