@@ -42,6 +42,14 @@ def load_protein(path: str | pathlib.Path = TRPCAGE_JSON,
     return name, sequence, models
 
 
+def require_energies(seq: str, energies: dict[str, dict[str, float]]) -> None:
+    """Stops with a clear message when the table has no energy for a residue of seq."""
+    unknown = sorted(set(seq) - set(energies))
+    if unknown:
+        sys.exit(f"error: the contact energies have no entry for {', '.join(unknown)} "
+                 "(a residue the structure reader could not name is X; see its notes)")
+
+
 def spawn_seeds(master: int, count: int, stream: int = 0) -> list[int]:
     """count independent seeds for tarvex.seed, derived from one master seed.
 

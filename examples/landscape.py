@@ -18,7 +18,7 @@ import sys
 import numpy as np
 
 import tarvex
-from common import LATTICES, TRPCAGE_PDB, load_energies, load_protein
+from common import LATTICES, TRPCAGE_PDB, load_energies, load_protein, require_energies
 
 
 def native_scores(seq, models, energies):
@@ -35,13 +35,17 @@ def plot(path, title, costs, rmsds, native_costs, native_rmsds, rho):
 
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
+    from matplotlib.ticker import FormatStrFormatter, LogLocator, NullFormatter
 
     fig, ax = plt.subplots(figsize=(7.5, 5.6), dpi=100, layout="constrained")
     cells = ax.hexbin(rmsds, costs, gridsize=60, bins="log", cmap="viridis", mincnt=1, linewidths=0.2)
-    fig.colorbar(cells, ax=ax, label="sampled conformations per cell")
+    bar = fig.colorbar(cells, ax=ax, label="sampled conformations per cell")
+    bar.ax.yaxis.set_major_locator(LogLocator(subs=(1.0, 2.0, 5.0)))
+    bar.ax.yaxis.set_major_formatter(FormatStrFormatter("%g"))
+    bar.ax.yaxis.set_minor_formatter(NullFormatter())
     lone = len(native_costs) == 1
-    ax.scatter(native_rmsds, native_costs, marker="^", s=36, color="#d62728", edgecolor="white", linewidth=0.6,
-               zorder=3, label="native structure" if lone else
+    ax.scatter(native_rmsds, native_costs, marker="^", s=48, color="#d62728", edgecolor="white", linewidth=0.6,
+               zorder=3, clip_on=False, label="native structure" if lone else
                f"native models ({len(native_costs)}), each against the others")
     ax.axhline(float(np.median(native_costs)), color="#d62728", linestyle="--", linewidth=1, zorder=2,
                label=f"native {'energy' if lone else 'median energy'}: {np.median(native_costs):.1f} RT")
@@ -78,9 +82,7 @@ def main() -> None:
     except (OSError, ValueError, RuntimeError) as error:
         sys.exit(f"error: {error}")
     energies = load_energies()
-    unknown = sorted(set(seq) - set(energies))
-    if unknown:
-        sys.exit(f"error: the contact energies have no entry for {', '.join(unknown)} (see the notes above)")
+    require_energies(seq, energies)
     print(f"{name}: {seq} ({len(seq)} residues, {len(models)} models); "
           f"{sample_size} {args.method} samples on the {args.lattice} lattice")
 

@@ -29,7 +29,7 @@ import numpy as np
 from distributed import Client, LocalCluster, WorkerPlugin
 
 import tarvex
-from common import LATTICES, TRPCAGE_PDB, load_energies, load_protein, spawn_seeds
+from common import LATTICES, TRPCAGE_PDB, load_energies, load_protein, require_energies, spawn_seeds
 
 # Residues counted as hydrophobic by the HP model.
 HYDROPHOBIC = set("AVILMFWC")
@@ -105,6 +105,8 @@ def plan_tasks(structures, lattices, cost_models, sample_size, master_seed, chai
     """The sweep's tasks in a fixed order, each with its own seed from master_seed."""
     energies = load_energies()
     proteins = [load_protein(path, chain) for path in structures]
+    for _, seq, _ in proteins:
+        require_energies(seq, energies)
     grid = [(protein, lattice, model) for protein in proteins for lattice in lattices for model in cost_models]
     seeds = spawn_seeds(master_seed, len(grid), stream=0)
     return [Task(name, lattice, model, seq, models, cost_table(model, energies), sample_size, seed)

@@ -20,7 +20,7 @@ import sys
 import time
 
 import tarvex
-from common import LATTICES, TRPCAGE_JSON, load_energies, load_protein
+from common import LATTICES, TRPCAGE_JSON, load_energies, load_protein, require_energies
 
 
 def main() -> None:
@@ -40,6 +40,7 @@ def main() -> None:
     if args.structure == str(TRPCAGE_JSON):
         name = "Trp-cage (PDB 1L2Y)"
     energies = load_energies()
+    require_energies(seq, energies)
     print(f"{name}: {seq} ({len(seq)} residues, {len(models)} models)")
 
     native = tarvex.score(seq, models, models, energies).costs
