@@ -17,7 +17,8 @@ as a StructureWarning naming the residues, so that no residue is ever shifted si
   has a gap there, and so does any pair of consecutive C-alpha atoms further apart than a
   peptide bond allows.
 - Of alternate locations of a C-alpha, the one of highest occupancy is kept (the first on a
-  tie); of alternative residues at one position (microheterogeneity), the first.
+  tie); of alternative residues at one position (microheterogeneity), the first; of C-alpha
+  atoms without labels in one residue (a residue number used twice), the first.
 - Insertion codes (52, 52A, 52B) are separate residues, in the order of the file.
 
 Run as a script, it prints what it reads: python examples/structures.py FILE [--chain A].
@@ -77,12 +78,16 @@ def _ca_position(residue: Any) -> tuple[Point | None, str | None]:
     atoms = [atom for atom in residue if atom.name == "CA"]
     if not atoms:
         return None, None
+    if len(atoms) == 1:
+        return atoms[0].pos.tolist(), None
+    label = _residue_label(residue)
+    if any(atom.altloc == "\0" for atom in atoms):
+        # gemmi merges atoms of one residue number into one residue: two C-alpha
+        # atoms without labels are two residues numbered alike, not two locations.
+        return atoms[0].pos.tolist(), (f"{label} ({len(atoms)} C-alpha atoms without alternate-location "
+                                       "labels, a residue number used twice? kept the first)")
     best = max(atoms, key=lambda atom: atom.occ)  # max keeps the first of equal values
-    note = None
-    if len(atoms) > 1:
-        kept = best.altloc if best.altloc != "\0" else "blank"
-        note = f"{_residue_label(residue)} ({len(atoms)} locations, kept {kept} at occupancy {best.occ:.2f})"
-    return best.pos.tolist(), note
+    return best.pos.tolist(), f"{label} ({len(atoms)} locations, kept {best.altloc} at occupancy {best.occ:.2f})"
 
 
 def _polymer_residues(chain: Any) -> tuple[list[Any], list[str]]:
@@ -169,7 +174,7 @@ def read_ca_trace(path: str | pathlib.Path, chain: str | None = None,
     if alternatives:
         report(f"{where}: alternative residues left out: {_listing(alternatives)}")
     if altlocs:
-        report(f"{where}: alternate locations of the C-alpha: {_listing(altlocs)}")
+        report(f"{where}: several C-alpha atoms in a residue: {_listing(altlocs)}")
     inserted = [labels[k] for k in kept if k[1].strip()]
     if inserted:
         report(f"{where}: residues with insertion codes, taken in file order: {_listing(inserted)}")
