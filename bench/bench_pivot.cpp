@@ -1,0 +1,107 @@
+// Benchmark of the pivot sampler against the first version (tests/cpp), run side by side on the same chains.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "../tests/cpp/reference_pivot.hpp"
+#include "tarvex/poll.hpp"
+#include "tarvex/walks/pivot.hpp"
+#include "tarvex/walks/random.hpp"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using tarvex::LatticeKind;
+
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+const char* name(LatticeKind kind) {
+  switch (kind) {
+    case LatticeKind::tetrahedral: return "tetrahedral";
+    case LatticeKind::fcc: return "fcc";
+    case LatticeKind::bcc: return "bcc";
+    case LatticeKind::cubic: return "cubic";
+  }
+  return "?";
+}
+
+// Both samplers draw from equal seeds, so they run the same chain and the
+// ratio of their times is the ratio of their implementations alone.
+template <class Sampler>
+double thermalization_seconds(std::size_t n, std::uint64_t seed) {
+  tarvex::Poll poll;
+  tarvex::Rng rng = tarvex::Rng::seeded(seed);
+  const auto start = Clock::now();
+  Sampler sampler(n, rng, 10, 10, poll);
+  const double elapsed = seconds_since(start);
+  if (sampler.walk().size() != n) std::abort();
+  return elapsed;
+}
+
+template <class Sampler>
+double seconds_per_sample(std::size_t n, std::uint64_t seed, std::size_t samples) {
+  tarvex::Poll poll;
+  tarvex::Rng rng = tarvex::Rng::seeded(seed);
+  Sampler sampler(n, rng, 10, 10, poll);
+  std::int64_t sink = 0;
+  const auto start = Clock::now();
+  for (std::size_t i = 0; i < samples; ++i) sink += sampler.next_sample().back().x;
+  const double elapsed = seconds_since(start);
+  if (sink == 0x7fffffff) std::puts("");
+  return elapsed / double(samples);
+}
+
+// Time per accepted move while thermalizing from the straight walk: n * 10
+// accepted moves, best of `repeats` runs of each sampler, alternated.
+template <LatticeKind K>
+void thermalization(const std::vector<std::size_t>& lengths, int repeats, bool with_reference) {
+  for (std::size_t n : lengths) {
+    double fast = 1e300, old = 1e300;
+    for (int r = 0; r < repeats; ++r) {
+      const std::uint64_t seed = 1000 + std::uint64_t(r);
+      fast = std::min(fast, thermalization_seconds<tarvex::PivotSampler<K>>(n, seed));
+      if (with_reference) old = std::min(old, thermalization_seconds<tarvex::testing::ReferencePivotSampler<K>>(n, seed));
+    }
+    const double moves = double(n) * 10.0;
+    if (with_reference) {
+      std::printf("thermalize %-11s n=%-6zu %9.0f ns/accepted move   first version %9.0f ns   ratio %.3f\n", name(K), n,
+                  fast / moves * 1e9, old / moves * 1e9, fast / old);
+    } else {
+      std::printf("thermalize %-11s n=%-6zu %9.0f ns/accepted move\n", name(K), n, fast / moves * 1e9);
+    }
+  }
+}
+
+// Time per delivered sample with the default factors (10 / 10), after thermalization.
+template <LatticeKind K>
+void sampling(const std::vector<std::size_t>& lengths, int repeats) {
+  for (std::size_t n : lengths) {
+    const std::size_t samples = std::max<std::size_t>(200, 2'000'000 / (n * n));
+    double fast = 1e300, old = 1e300;
+    for (int r = 0; r < repeats; ++r) {
+      const std::uint64_t seed = 2000 + std::uint64_t(r);
+      fast = std::min(fast, seconds_per_sample<tarvex::PivotSampler<K>>(n, seed, samples));
+      old = std::min(old, seconds_per_sample<tarvex::testing::ReferencePivotSampler<K>>(n, seed, samples));
+    }
+    std::printf("sample     %-11s n=%-6zu %9.2f us/sample        first version %9.2f us   ratio %.3f\n", name(K), n,
+                fast * 1e6, old * 1e6, fast / old);
+  }
+}
+
+}  // namespace
+
+// --long adds walks of 10,000 and 30,000 points (new sampler only).
+int main(int argc, char** argv) {
+  const bool long_walks = argc > 1 && std::strcmp(argv[1], "--long") == 0;
+  thermalization<LatticeKind::cubic>({20, 100, 300, 1000, 3000}, 5, true);
+  if (long_walks) thermalization<LatticeKind::cubic>({10000, 30000, 100000}, 3, false);
+  sampling<LatticeKind::tetrahedral>({20, 105, 300}, 5);
+  sampling<LatticeKind::fcc>({20, 105, 300}, 5);
+  return EXIT_SUCCESS;
+}
