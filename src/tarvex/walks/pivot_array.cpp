@@ -3,7 +3,8 @@
 
 namespace tarvex {
 
-PivotArray::PivotArray(std::span<const LatticePoint> walk) : points_(walk.begin(), walk.end()), moved_(walk.size()) {
+PivotArray::PivotArray(std::span<const LatticePoint> walk)
+    : points_(walk.begin(), walk.end()), moved_(walk.size()), slots_(walk.size()) {
   occupancy_.rebuild(points_);
 }
 
@@ -12,63 +13,67 @@ bool PivotArray::try_pivot(std::size_t site, SignedPermutation g) {
   // In the stored coordinates the delivered g reads frame^-1 g frame.
   const SignedPermutation to_stored = inverse_of(frame_);
   if (n - 1 - site <= site) {
-    if (!move_tail(site, compose(to_stored, compose(g, frame_)))) return false;
+    if (!move<true>(site, compose(to_stored, compose(g, frame_)))) return false;
   } else {
-    if (!move_head(site, compose(to_stored, compose(inverse_of(g), frame_)))) return false;
+    if (!move<false>(site, compose(to_stored, compose(inverse_of(g), frame_)))) return false;
     // The delivered walk is the moved one turned by g about the pivot.
     const LatticePoint w = act(frame_, points_[site]) + offset_;
     offset_ = w + act(g, offset_ - w);
     frame_ = compose(g, frame_);
   }
-  if (occupancy_.full()) recentre();
+  if (occupancy_.full()) occupancy_.rebuild(points_);
   return true;
 }
 
-// Both sides are self-avoiding and a symmetry keeps the moving one so, hence
-// a clash is a moved point landing on the fixed side. Nothing is written
+// The moving side is the tail (after the site) or the head (before it). Both
+// sides are self-avoiding and a symmetry keeps the moving one so, hence a
+// clash is a moved point landing on the fixed side. Nothing is written
 // before the whole side has passed.
-bool PivotArray::move_tail(std::size_t site, SignedPermutation h) {
+template <bool Tail>
+bool PivotArray::move(std::size_t site, SignedPermutation h) {
+  // One loop per axis order, so the permutation costs nothing inside it.
+  bool free = false;
+  switch (h / 8) {
+    case 0: free = test<Tail, 0, 1, 2>(site, h); break;
+    case 1: free = test<Tail, 0, 2, 1>(site, h); break;
+    case 2: free = test<Tail, 1, 0, 2>(site, h); break;
+    case 3: free = test<Tail, 1, 2, 0>(site, h); break;
+    case 4: free = test<Tail, 2, 0, 1>(site, h); break;
+    default: free = test<Tail, 2, 1, 0>(site, h); break;
+  }
+  if (!free) return false;
+  const std::size_t first = Tail ? site + 1 : 0, last = Tail ? points_.size() : site;
+  for (std::size_t j = first; j < last; ++j) {
+    points_[j] = moved_[j];
+    occupancy_.assign(slots_[j], Occupancy::key_of(moved_[j]), std::int32_t(j));
+  }
+  return true;
+}
+
+template <bool Tail, int X, int Y, int Z>
+bool PivotArray::test(std::size_t site, SignedPermutation h) {
   const std::size_t n = points_.size();
   const LatticePoint* points = points_.data();
-  const LatticePoint c = points[site];
   LatticePoint* moved = moved_.data();
-  for (std::size_t j = site + 1; j < n; ++j) {
-    const LatticePoint p = c + act(h, points[j] - c);
-    const std::int32_t k = occupancy_.find(p, points);
-    if (k >= 0 && std::size_t(k) <= site) return false;
-    moved[j - site - 1] = p;
-  }
-  for (std::size_t j = site + 1; j < n; ++j) {
-    points_[j] = moved[j - site - 1];
-    occupancy_.assign(points_[j], std::int32_t(j));
-  }
-  return true;
-}
-
-bool PivotArray::move_head(std::size_t site, SignedPermutation h) {
-  const LatticePoint* points = points_.data();
+  std::uint32_t* slots = slots_.data();
   const LatticePoint c = points[site];
-  LatticePoint* moved = moved_.data();
-  for (std::size_t j = site; j-- > 0;) {
-    const LatticePoint p = c + act(h, points[j] - c);
-    const std::int32_t k = occupancy_.find(p, points);
-    if (k >= 0 && std::size_t(k) >= site) return false;
+  const std::uint32_t sx = h & 1 ? ~0u : 0u, sy = h & 2 ? ~0u : 0u, sz = h & 4 ? ~0u : 0u;
+  const auto ix = std::int32_t(site);
+  for (std::size_t k = 1; Tail ? site + k < n : k <= site; ++k) {
+    const std::size_t j = Tail ? site + k : site - k;
+    const std::uint32_t d[3] = {std::uint32_t(points[j].x) - std::uint32_t(c.x),
+                                std::uint32_t(points[j].y) - std::uint32_t(c.y),
+                                std::uint32_t(points[j].z) - std::uint32_t(c.z)};
+    const LatticePoint p{std::int32_t(std::uint32_t(c.x) + ((d[X] ^ sx) - sx)),
+                         std::int32_t(std::uint32_t(c.y) + ((d[Y] ^ sy) - sy)),
+                         std::int32_t(std::uint32_t(c.z) + ((d[Z] ^ sz) - sz))};
+    const Occupancy::Key key = Occupancy::key_of(p);
+    const Occupancy::Probe probe = occupancy_.find(p, key, points);
+    if (probe.index >= 0 && (Tail ? probe.index <= ix : probe.index >= ix)) return false;
     moved[j] = p;
-  }
-  for (std::size_t j = 0; j < site; ++j) {
-    points_[j] = moved[j];
-    occupancy_.assign(points_[j], std::int32_t(j));
+    slots[j] = probe.slot;
   }
   return true;
-}
-
-// Stale entries have filled the table: store the delivered walk itself, which
-// also keeps the stored coordinates from drifting move after move.
-void PivotArray::recentre() {
-  for (LatticePoint& p : points_) p = act(frame_, p) + offset_;
-  frame_ = 0;
-  offset_ = {0, 0, 0};
-  occupancy_.rebuild(points_);
 }
 
 void PivotArray::write(LatticeWalk& out) const {
