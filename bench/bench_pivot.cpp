@@ -10,6 +10,9 @@
 #include "../tests/cpp/reference_pivot.hpp"
 #include "tarvex/poll.hpp"
 #include "tarvex/walks/pivot.hpp"
+#include "tarvex/walks/pivot_array.hpp"
+#include "tarvex/walks/saw_tree.hpp"
+#include "tarvex/walks/walk.hpp"
 #include "tarvex/walks/random.hpp"
 
 namespace {
@@ -94,11 +97,45 @@ void sampling(const std::vector<std::size_t>& lengths, int repeats) {
   }
 }
 
+// The two forms of the chain driven directly through the same moves, to
+// place the length from which the sampler uses the tree.
+template <class Chain>
+double chain_seconds(std::size_t n, std::uint64_t seed) {
+  tarvex::Rng rng = tarvex::Rng::seeded(seed);
+  constexpr auto codes = tarvex::signed_permutations(tarvex::kCubeGroup);
+  const tarvex::LatticeWalk straight = tarvex::straight_walk(tarvex::Lattice(LatticeKind::cubic), n);
+  const auto start = Clock::now();
+  Chain chain(straight);
+  for (std::size_t accepted = 0; accepted < 10 * n;) {
+    const auto site = std::size_t(rng.uniform(0, n - 1));
+    accepted += chain.try_pivot(site, codes[rng.uniform(0, codes.size())]);
+  }
+  return seconds_since(start);
+}
+
+void crossover() {
+  for (std::size_t n : {100, 200, 300, 400, 500, 600, 800, 1000, 1500, 2000}) {
+    double array = 1e300, tree = 1e300;
+    for (int r = 0; r < 7; ++r) {
+      array = std::min(array, chain_seconds<tarvex::PivotArray>(n, 3000 + std::uint64_t(r)));
+      tree = std::min(tree, chain_seconds<tarvex::SawTree>(n, 3000 + std::uint64_t(r)));
+    }
+    std::printf("cubic n=%-5zu array %6.0f ns/accepted move   tree %6.0f ns   tree/array %.3f\n", n, array / (10.0 * double(n)) * 1e9,
+                tree / (10.0 * double(n)) * 1e9, tree / array);
+  }
+}
+
 }  // namespace
 
+// --crossover compares the array and the tree alone at lengths around the
+// switch from one to the other.
 // --long adds walks of 10,000 and 30,000 points (new sampler only).
 int main(int argc, char** argv) {
   const bool long_walks = argc > 1 && std::strcmp(argv[1], "--long") == 0;
+  if (argc > 1 && std::strcmp(argv[1], "--crossover") == 0) {
+    crossover();
+    return EXIT_SUCCESS;
+  }
   thermalization<LatticeKind::cubic>({20, 100, 300, 1000, 3000}, 5, true);
   if (long_walks) thermalization<LatticeKind::cubic>({10000, 30000, 100000}, 3, false);
   sampling<LatticeKind::tetrahedral>({20, 105, 300}, 5);

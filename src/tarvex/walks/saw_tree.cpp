@@ -2,6 +2,7 @@
 #include "tarvex/walks/saw_tree.hpp"
 
 #include <algorithm>
+#include <array>
 
 #include "tarvex/fail.hpp"
 
@@ -9,16 +10,19 @@ namespace tarvex {
 
 namespace {
 
-LatticePoint min_of(LatticePoint a, LatticePoint b) {
-  return {std::min(a.x, b.x), std::min(a.y, b.y), std::min(a.z, b.z)};
-}
-LatticePoint max_of(LatticePoint a, LatticePoint b) {
-  return {std::max(a.x, b.x), std::max(a.y, b.y), std::max(a.z, b.z)};
-}
-bool disjoint(const Box& a, const Box& b) {
-  return a.hi.x < b.lo.x || b.hi.x < a.lo.x || a.hi.y < b.lo.y || b.hi.y < a.lo.y || a.hi.z < b.lo.z ||
-         b.hi.z < a.lo.z;
-}
+// Per code, which of a box's six numbers each number of its image is.
+constexpr auto kBoxGather = [] {
+  std::array<std::array<std::uint8_t, 6>, kSignedPermutations> out{};
+  for (std::size_t c = 0; c < kSignedPermutations; ++c) {
+    const detail::Action& a = detail::kActions[c];
+    for (std::size_t r = 0; r < 3; ++r) {
+      const bool flip = a.negate[r] != 0;
+      out[c][r] = std::uint8_t(a.axis[r] + (flip ? 3 : 0));
+      out[c][r + 3] = std::uint8_t(a.axis[r] + (flip ? 0 : 3));
+    }
+  }
+  return out;
+}();
 
 }  // namespace
 
@@ -28,10 +32,18 @@ SawTree::SawTree(std::span<const LatticePoint> walk) {
   nodes_.resize(std::size_t(2 * n - 1));
   for (std::int32_t i = 0; i < n; ++i) {
     const LatticePoint step = i == 0 ? walk[0] : walk[std::size_t(i)] - walk[std::size_t(i - 1)];
-    nodes_[std::size_t(i)] = Node{step, Box{step, step}, -1, -1, 1, 0};
+    nodes_[std::size_t(i)] = Node{{step.x, step.y, step.z, -step.x, -step.y, -step.z}, step, -1, -1, 1, 0};
   }
   next_ = n;
   root_ = build(0, n);
+  // The balanced tree is at most `height` deep, and the rotated one at most
+  // twice that: each pair waiting in the clash test is a step down one side.
+  std::size_t height = 1;
+  while ((std::size_t{1} << height) < std::size_t(n)) ++height;
+  path_.reserve(height + 1);
+  went_left_.resize(height + 1);
+  saved_.resize(height + 1);
+  pending_.resize(4 * height + 4);
 }
 
 std::int32_t SawTree::build(std::int32_t first, std::int32_t last) {
@@ -47,13 +59,21 @@ std::int32_t SawTree::build(std::int32_t first, std::int32_t last) {
 }
 
 void SawTree::merge(std::int32_t node) {
-  Node& p = nodes_[std::size_t(node)];
-  const Node& a = nodes_[std::size_t(p.left)];
-  const Node& b = nodes_[std::size_t(p.right)];
+  Node* nodes = nodes_.data();
+  Node& p = nodes[node];
+  const Node& a = nodes[p.left];
+  const Node& b = nodes[p.right];
+  const auto& g = kBoxGather[p.sym];
+  const LatticePoint e = a.end;
+  const std::int32_t box[6] = {b.box[0], b.box[1], b.box[2], b.box[3], b.box[4], b.box[5]};
+  const std::int32_t out[6] = {
+      std::min(a.box[0], box[g[0]] + e.x), std::min(a.box[1], box[g[1]] + e.y), std::min(a.box[2], box[g[2]] + e.z),
+      std::min(a.box[3], box[g[3]] - e.x), std::min(a.box[4], box[g[4]] - e.y), std::min(a.box[5], box[g[5]] - e.z),
+  };
+  const LatticePoint end = e + act(p.sym, b.end);
   p.count = a.count + b.count;
-  p.end = a.end + act(p.sym, b.end);
-  const Box moved = act(p.sym, b.box);
-  p.box = Box{min_of(a.box.lo, moved.lo + a.end), max_of(a.box.hi, moved.hi + a.end)};
+  p.end = end;
+  for (std::size_t k = 0; k < 6; ++k) p.box[k] = out[k];
 }
 
 // (LL, LR) R  ->  LL (LR, R), keeping the node's slot on top and reusing the
@@ -92,57 +112,91 @@ void SawTree::rotate_left(std::int32_t node) {
 }
 
 bool SawTree::try_pivot(std::size_t site, SignedPermutation g) {
-  // Bring the split after `site` to the root: the rotations are chosen top
-  // down and done bottom up, then undone top down.
+  // Down to the node that splits the walk after `site`.
   path_.clear();
   std::int32_t node = root_;
   auto k = std::int32_t(site + 1);
   for (;;) {
+    path_.push_back(node);
     const Node& p = nodes_[std::size_t(node)];
     const std::int32_t left = nodes_[std::size_t(p.left)].count;
     if (k == left) break;
+    went_left_[path_.size() - 1] = k < left;
     if (k < left) {
-      path_.push_back({node, true});
       node = p.left;
     } else {
-      path_.push_back({node, false});
       k -= left;
       node = p.right;
     }
   }
-  for (auto it = path_.rbegin(); it != path_.rend(); ++it) it->right ? rotate_right(it->node) : rotate_left(it->node);
+  const std::size_t depth = path_.size() - 1;
+  for (std::size_t i = 0; i <= depth; ++i) saved_[i] = nodes_[std::size_t(path_[i])];
 
-  Node& root = nodes_[std::size_t(root_)];
-  const SignedPermutation moved = compose(g, root.sym);
+  // Rotations bottom up make that split the root's: the fixed part on the
+  // left, the moving part on the right.
+  for (std::size_t i = depth; i-- > 0;) went_left_[i] ? rotate_right(path_[i]) : rotate_left(path_[i]);
+  const Node& root = nodes_[std::size_t(root_)];
   const bool accepted =
-      !clash(root.left, Frame{0, {0, 0, 0}}, root.right, Frame{moved, nodes_[std::size_t(root.left)].end});
-  if (accepted) {
-    root.sym = moved;
-    merge(root_);
-  }
+      !clash(root.left, root.right, Frame{compose(g, root.sym), nodes_[std::size_t(root.left)].end});
 
-  for (const Rotation& r : path_) r.right ? rotate_left(r.node) : rotate_right(r.node);
-  return accepted;
+  for (std::size_t i = 0; i <= depth; ++i) nodes_[std::size_t(path_[i])] = saved_[i];
+  if (!accepted) return false;
+
+  // In the balanced tree the moving part is the right child of every path
+  // node whose left child holds the pivot, and of the last one. A right child
+  // placed by frame symmetry s moves by g when its own symmetry becomes
+  // s^-1 g s times the old one.
+  SignedPermutation frame = 0, conjugated = g;
+  for (std::size_t i = 0; i <= depth; ++i) {
+    Node& p = nodes_[std::size_t(path_[i])];
+    if (i == depth || went_left_[i]) {
+      p.sym = compose(conjugated, p.sym);
+    } else {
+      frame = compose(frame, p.sym);
+      conjugated = compose(inverse_of(frame), compose(g, frame));
+    }
+  }
+  for (std::size_t i = depth + 1; i-- > 0;) merge(path_[i]);
+  return true;
 }
 
-// Whether sub-walk a placed by fa and sub-walk b placed by fb share a point.
-// The larger one is split, the halves nearer the pivot tested first: the
-// left part's end and the right part's start are where clashes mostly are.
-bool SawTree::clash(std::int32_t a, Frame fa, std::int32_t b, Frame fb) const {
-  const Node& na = nodes_[std::size_t(a)];
-  const Node& nb = nodes_[std::size_t(b)];
-  Box ba = act(fa.sym, na.box), bb = act(fb.sym, nb.box);
-  ba = {ba.lo + fa.offset, ba.hi + fa.offset};
-  bb = {bb.lo + fb.offset, bb.hi + fb.offset};
-  if (disjoint(ba, bb)) return false;
-  // Two single points whose boxes meet are the same point.
-  if (na.count == 1 && nb.count == 1) return true;
-  if (na.count >= nb.count) {
-    const Frame right{compose(fa.sym, na.sym), fa.offset + act(fa.sym, nodes_[std::size_t(na.left)].end)};
-    return clash(na.right, right, b, fb) || clash(na.left, fa, b, fb);
+// Whether sub-walks a and b share a point, b's anchor-relative coordinates
+// reading b_in_a in a's. The larger one is split, the halves nearer the
+// pivot tested first: the left part's end and the right part's start are
+// where clashes mostly are.
+bool SawTree::clash(std::int32_t a, std::int32_t b, Frame b_in_a) {
+  const Node* nodes = nodes_.data();
+  Pair* pending = pending_.data();
+  std::size_t waiting = 0;
+  for (;;) {
+    const Node& na = nodes[a];
+    const Node& nb = nodes[b];
+    const auto& g = kBoxGather[b_in_a.sym];
+    const LatticePoint o = b_in_a.offset;
+    const bool apart = (nb.box[g[0]] + o.x + na.box[3] > 0) | (nb.box[g[1]] + o.y + na.box[4] > 0) |
+                       (nb.box[g[2]] + o.z + na.box[5] > 0) | (na.box[0] + nb.box[g[3]] - o.x > 0) |
+                       (na.box[1] + nb.box[g[4]] - o.y > 0) | (na.box[2] + nb.box[g[5]] - o.z > 0);
+    if (!apart) {
+      // Two single points whose boxes meet are the same point.
+      if (na.count == 1 && nb.count == 1) return true;
+      if (na.count >= nb.count) {
+        // a's right child reads a's coordinates through (end of left) + sym.
+        const SignedPermutation back = inverse_of(na.sym);
+        pending[waiting++] = {na.left, b, b_in_a};
+        a = na.right;
+        b_in_a = Frame{compose(back, b_in_a.sym), act(back, o - nodes[na.left].end)};
+      } else {
+        pending[waiting++] = {a, nb.right, Frame{compose(b_in_a.sym, nb.sym), o + act(b_in_a.sym, nodes[nb.left].end)}};
+        b = nb.left;
+      }
+      continue;
+    }
+    if (waiting == 0) return false;
+    const Pair next = pending[--waiting];
+    a = next.a;
+    b = next.b;
+    b_in_a = next.b_in_a;
   }
-  const Frame right{compose(fb.sym, nb.sym), fb.offset + act(fb.sym, nodes_[std::size_t(nb.left)].end)};
-  return clash(a, fa, nb.left, fb) || clash(a, fa, nb.right, right);
 }
 
 void SawTree::write(LatticeWalk& out) const {

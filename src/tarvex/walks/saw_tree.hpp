@@ -14,11 +14,13 @@ namespace tarvex {
 // A node stands for a sub-walk placed after an anchor point: its left child's
 // points, then its right child's points turned by `sym` and carried to the
 // left child's last point. A leaf is one point, one step from its anchor.
-// A move brings the pivot to the root by rotations, tests the two halves
-// against each other by descending only where bounding boxes overlap, and on
-// acceptance changes the root's symmetry alone; undoing the rotations then
-// restores the balanced shape. Every coordinate is exact integer arithmetic,
-// so the walk read back is the one a plain array would hold.
+// A move brings the pivot to the root by rotations and tests the two halves
+// against each other, descending only where bounding boxes overlap. The
+// rotated nodes are copies of the balanced ones saved beforehand: a rejection
+// puts the copies back, an acceptance puts them back and then changes the
+// symmetries on the path to the pivot, so the tree never loses its balance.
+// Every coordinate is exact integer arithmetic, so the walk read back is the
+// one a plain array would hold.
 class SawTree {
  public:
   // A self-avoiding walk of at least two points.
@@ -30,9 +32,12 @@ class SawTree {
   void write(LatticeWalk& out) const;
 
  private:
+  // The bounding box is kept as (lo.x, lo.y, lo.z, -hi.x, -hi.y, -hi.z): a
+  // signed permutation then only reorders the six numbers, a union is their
+  // minimum, and two boxes are apart when some lo plus the other's -hi is > 0.
   struct Node {
-    LatticePoint end;  // the last point, from the anchor
-    Box box;           // every point, from the anchor
+    std::int32_t box[6];  // every point, from the anchor
+    LatticePoint end;     // the last point, from the anchor
     std::int32_t left, right, count;
     SignedPermutation sym;
   };
@@ -41,22 +46,27 @@ class SawTree {
     SignedPermutation sym;
     LatticePoint offset;
   };
+  struct Pair {
+    std::int32_t a, b;
+    Frame b_in_a;
+  };
 
   std::int32_t build(std::int32_t first, std::int32_t last);
   void merge(std::int32_t node);
   void rotate_right(std::int32_t node);
   void rotate_left(std::int32_t node);
-  bool clash(std::int32_t a, Frame fa, std::int32_t b, Frame fb) const;
+  bool clash(std::int32_t a, std::int32_t b, Frame b_in_a);
   void write(std::int32_t node, Frame f, LatticePoint*& out) const;
 
   std::vector<Node> nodes_;  // the leaves first, in walk order
   std::int32_t root_ = -1;
   std::int32_t next_ = 0;
-  struct Rotation {
-    std::int32_t node;
-    bool right;
-  };
-  std::vector<Rotation> path_;
+  // The nodes from the root down to the one whose split is the pivot, with
+  // whether the pivot lies in their left child, and their balanced contents.
+  std::vector<std::int32_t> path_;
+  std::vector<std::uint8_t> went_left_;
+  std::vector<Node> saved_;
+  std::vector<Pair> pending_;  // the clash test's work list
 };
 
 }  // namespace tarvex

@@ -1,4 +1,4 @@
-// The 48 signed permutations of the axes as byte codes: products, inverses, action on points and boxes.
+// The 48 signed permutations of the axes as byte codes: products, inverses and action on points.
 #pragma once
 
 #include <algorithm>
@@ -133,23 +133,6 @@ constexpr std::array<SignedPermutation, N> signed_permutations(const std::array<
   const std::int32_t v[3] = {p.x, p.y, p.z};
   return {detail::negate_if(v[a.axis[0]], a.negate[0]), detail::negate_if(v[a.axis[1]], a.negate[1]),
           detail::negate_if(v[a.axis[2]], a.negate[2])};
-}
-
-// An axis-aligned box of lattice points, both corners included.
-struct Box {
-  LatticePoint lo, hi;
-};
-
-[[gnu::always_inline]] inline Box act(SignedPermutation c, const Box& b) {
-  const detail::Action& a = detail::kActions[c];
-  const std::int32_t lo[3] = {b.lo.x, b.lo.y, b.lo.z}, hi[3] = {b.hi.x, b.hi.y, b.hi.z};
-  std::int32_t out_lo[3], out_hi[3];
-  for (std::size_t r = 0; r < 3; ++r) {
-    const bool flip = a.negate[r] != 0;
-    out_lo[r] = detail::negate_if(flip ? hi[a.axis[r]] : lo[a.axis[r]], a.negate[r]);
-    out_hi[r] = detail::negate_if(flip ? lo[a.axis[r]] : hi[a.axis[r]], a.negate[r]);
-  }
-  return {{out_lo[0], out_lo[1], out_lo[2]}, {out_hi[0], out_hi[1], out_hi[2]}};
 }
 
 }  // namespace tarvex
