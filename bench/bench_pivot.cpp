@@ -98,30 +98,56 @@ void sampling(const std::vector<std::size_t>& lengths, int repeats) {
 }
 
 // The two forms of the chain driven directly through the same moves, to
-// place the length from which the sampler uses the tree.
-template <class Chain>
-double chain_seconds(std::size_t n, std::uint64_t seed) {
+// place the length from which the sampler uses the tree: time per accepted
+// move while thermalizing, and per sample afterwards (k attempts and the walk
+// written out, k from the thermalization as the sampler sets it).
+template <LatticeKind K, class Chain>
+std::pair<double, double> chain_seconds(std::size_t n, std::uint64_t seed) {
   tarvex::Rng rng = tarvex::Rng::seeded(seed);
-  constexpr auto codes = tarvex::signed_permutations(tarvex::kCubeGroup);
-  const tarvex::LatticeWalk straight = tarvex::straight_walk(tarvex::Lattice(LatticeKind::cubic), n);
-  const auto start = Clock::now();
+  std::vector<tarvex::SignedPermutation> codes;
+  for (const tarvex::Symmetry& s : tarvex::group_of<K>()) codes.push_back(tarvex::signed_permutation(s));
+  const std::size_t order = codes.size();
+  const auto code = [&](std::size_t e) { return codes[e]; };
+  const tarvex::LatticeWalk straight = tarvex::straight_walk(tarvex::Lattice(K), n);
+  auto start = Clock::now();
   Chain chain(straight);
+  std::size_t rejected = 0;
   for (std::size_t accepted = 0; accepted < 10 * n;) {
     const auto site = std::size_t(rng.uniform(0, n - 1));
-    accepted += chain.try_pivot(site, codes[rng.uniform(0, codes.size())]);
+    const bool ok = chain.try_pivot(site, code(rng.uniform(0, order)));
+    accepted += ok;
+    rejected += !ok;
   }
-  return seconds_since(start);
+  const double thermalize = seconds_since(start) / (10.0 * double(n));
+  const auto k = std::size_t(10.0 * (10.0 * double(n)) / double(std::max<std::size_t>(rejected, 1)));
+  tarvex::LatticeWalk out;
+  const std::size_t samples = 400;
+  start = Clock::now();
+  for (std::size_t s = 0; s < samples; ++s) {
+    for (std::size_t i = 0; i < k; ++i) {
+      const auto site = std::size_t(rng.uniform(0, n - 1));
+      chain.try_pivot(site, code(rng.uniform(0, order)));
+    }
+    chain.write(out);
+  }
+  return {thermalize, seconds_since(start) / double(samples)};
 }
 
-void crossover() {
-  for (std::size_t n : {100, 200, 300, 400, 500, 600, 800, 1000, 1500, 2000}) {
-    double array = 1e300, tree = 1e300;
-    for (int r = 0; r < 7; ++r) {
-      array = std::min(array, chain_seconds<tarvex::PivotArray>(n, 3000 + std::uint64_t(r)));
-      tree = std::min(tree, chain_seconds<tarvex::SawTree>(n, 3000 + std::uint64_t(r)));
+template <LatticeKind K>
+void crossover(const std::vector<std::size_t>& lengths) {
+  for (std::size_t n : lengths) {
+    double array_move = 1e300, tree_move = 1e300, array_sample = 1e300, tree_sample = 1e300;
+    for (int r = 0; r < 5; ++r) {
+      const auto [am, as] = chain_seconds<K, tarvex::PivotArray>(n, 3000 + std::uint64_t(r));
+      const auto [tm, ts] = chain_seconds<K, tarvex::SawTree>(n, 3000 + std::uint64_t(r));
+      array_move = std::min(array_move, am);
+      tree_move = std::min(tree_move, tm);
+      array_sample = std::min(array_sample, as);
+      tree_sample = std::min(tree_sample, ts);
     }
-    std::printf("cubic n=%-5zu array %6.0f ns/accepted move   tree %6.0f ns   tree/array %.3f\n", n, array / (10.0 * double(n)) * 1e9,
-                tree / (10.0 * double(n)) * 1e9, tree / array);
+    std::printf("%-11s n=%-5zu per accepted move: array %6.0f ns tree %6.0f ns (tree/array %.2f)   per sample: array %7.2f us tree %7.2f us (%.2f)\n",
+                name(K), n, array_move * 1e9, tree_move * 1e9, tree_move / array_move, array_sample * 1e6, tree_sample * 1e6,
+                tree_sample / array_sample);
   }
 }
 
@@ -133,7 +159,10 @@ void crossover() {
 int main(int argc, char** argv) {
   const bool long_walks = argc > 1 && std::strcmp(argv[1], "--long") == 0;
   if (argc > 1 && std::strcmp(argv[1], "--crossover") == 0) {
-    crossover();
+    const std::vector<std::size_t> lengths = {200, 300, 400, 500, 700, 1000, 1500};
+    crossover<LatticeKind::cubic>(lengths);
+    crossover<LatticeKind::tetrahedral>(lengths);
+    crossover<LatticeKind::fcc>(lengths);
     return EXIT_SUCCESS;
   }
   thermalization<LatticeKind::cubic>({20, 100, 300, 1000, 3000}, 5, true);

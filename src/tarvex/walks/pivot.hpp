@@ -38,7 +38,7 @@ inline std::uint64_t saturating_count(double x) {
 
 // From this length on the chain runs on the saw-tree, whose moves cost about
 // log n against the array's n; below it the array's plain loops are faster.
-inline constexpr std::size_t kPivotTreeFrom = 1000;
+inline constexpr std::size_t kPivotTreeFrom = 500;
 static_assert(kPivotTreeFrom <= PivotArray::kMaxPoints + 1);
 
 template <LatticeKind K>

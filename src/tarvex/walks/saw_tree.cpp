@@ -44,6 +44,7 @@ SawTree::SawTree(std::span<const LatticePoint> walk) {
   went_left_.resize(height + 1);
   saved_.resize(height + 1);
   pending_.resize(4 * height + 4);
+  descent_.resize(height + 1);
 }
 
 std::int32_t SawTree::build(std::int32_t first, std::int32_t last) {
@@ -199,20 +200,31 @@ bool SawTree::clash(std::int32_t a, std::int32_t b, Frame b_in_a) {
   }
 }
 
+// Each point is the previous one plus its leaf's step turned by the leaf's
+// frame, so the descent carries symmetries only.
 void SawTree::write(LatticeWalk& out) const {
-  out.resize(std::size_t(nodes_[std::size_t(root_)].count));
+  const Node* nodes = nodes_.data();
+  out.resize(std::size_t(nodes[root_].count));
   LatticePoint* at = out.data();
-  write(root_, Frame{0, {0, 0, 0}}, at);
-}
-
-void SawTree::write(std::int32_t node, Frame f, LatticePoint*& out) const {
-  const Node& p = nodes_[std::size_t(node)];
-  if (p.count == 1) {
-    *out++ = act(f.sym, p.end) + f.offset;
-    return;
+  LatticePoint point{0, 0, 0};
+  Descent* stack = descent_.data();
+  std::size_t waiting = 0;
+  std::int32_t node = root_;
+  SignedPermutation sym = 0;
+  for (;;) {
+    const Node& p = nodes[node];
+    if (p.count != 1) {
+      stack[waiting++] = {p.right, compose(sym, p.sym)};
+      node = p.left;
+      continue;
+    }
+    point = point + act(sym, p.end);
+    *at++ = point;
+    if (waiting == 0) return;
+    --waiting;
+    node = stack[waiting].node;
+    sym = stack[waiting].sym;
   }
-  write(p.left, f, out);
-  write(p.right, Frame{compose(f.sym, p.sym), f.offset + act(f.sym, nodes_[std::size_t(p.left)].end)}, out);
 }
 
 }  // namespace tarvex

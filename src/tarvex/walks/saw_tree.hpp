@@ -51,12 +51,16 @@ class SawTree {
     Frame b_in_a;
   };
 
+  struct Descent {
+    std::int32_t node;
+    SignedPermutation sym;
+  };
+
   std::int32_t build(std::int32_t first, std::int32_t last);
   void merge(std::int32_t node);
   void rotate_right(std::int32_t node);
   void rotate_left(std::int32_t node);
   bool clash(std::int32_t a, std::int32_t b, Frame b_in_a);
-  void write(std::int32_t node, Frame f, LatticePoint*& out) const;
 
   std::vector<Node> nodes_;  // the leaves first, in walk order
   std::int32_t root_ = -1;
@@ -67,6 +71,7 @@ class SawTree {
   std::vector<std::uint8_t> went_left_;
   std::vector<Node> saved_;
   std::vector<Pair> pending_;  // the clash test's work list
+  mutable std::vector<Descent> descent_;  // write()'s
 };
 
 }  // namespace tarvex
