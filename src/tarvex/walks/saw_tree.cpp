@@ -36,14 +36,15 @@ SawTree::SawTree(std::span<const LatticePoint> walk) {
   }
   next_ = n;
   root_ = build(0, n);
-  // The balanced tree is at most `height` deep, and the rotated one at most
-  // twice that: each pair waiting in the clash test is a step down one side.
+  // The tree is at most `height` deep: each pair waiting in the clash test is
+  // a step down one of two subtrees.
   std::size_t height = 1;
   while ((std::size_t{1} << height) < std::size_t(n)) ++height;
   path_.reserve(height + 1);
   went_left_.resize(height + 1);
-  saved_.resize(height + 1);
-  pending_.resize(4 * height + 4);
+  staying_.resize(height + 1);
+  moving_.resize(height + 1);
+  pending_.resize(2 * height + 2);
   descent_.resize(height + 1);
 }
 
@@ -77,76 +78,89 @@ void SawTree::merge(std::int32_t node) {
   for (std::size_t k = 0; k < 6; ++k) p.box[k] = out[k];
 }
 
-// (LL, LR) R  ->  LL (LR, R), keeping the node's slot on top and reusing the
-// old left child's slot for the new right child.
-void SawTree::rotate_right(std::int32_t node) {
-  Node& p = nodes_[std::size_t(node)];
-  const std::int32_t l = p.left;
-  Node& c = nodes_[std::size_t(l)];
-  const std::int32_t ll = c.left, lr = c.right, r = p.right;
-  const SignedPermutation sp = p.sym, sl = c.sym;
-  c.left = lr;
-  c.right = r;
-  c.sym = compose(inverse_of(sl), sp);
-  merge(l);
-  p.left = ll;
-  p.right = l;
-  p.sym = sl;
-  merge(node);
+namespace {
+
+// The box of a sub-walk placed by (sym, offset), from its anchor-relative box.
+void place(const std::int32_t (&box)[6], SignedPermutation sym, LatticePoint o, std::int32_t (&out)[6]) {
+  const auto& g = kBoxGather[sym];
+  out[0] = box[g[0]] + o.x;
+  out[1] = box[g[1]] + o.y;
+  out[2] = box[g[2]] + o.z;
+  out[3] = box[g[3]] - o.x;
+  out[4] = box[g[4]] - o.y;
+  out[5] = box[g[5]] - o.z;
 }
 
-// L (RL, RR)  ->  (L, RL) RR, the inverse of rotate_right.
-void SawTree::rotate_left(std::int32_t node) {
-  Node& p = nodes_[std::size_t(node)];
-  const std::int32_t r = p.right;
-  Node& c = nodes_[std::size_t(r)];
-  const std::int32_t l = p.left, rl = c.left, rr = c.right;
-  const SignedPermutation sp = p.sym, sr = c.sym;
-  c.left = l;
-  c.right = rl;
-  c.sym = sp;
-  merge(r);
-  p.left = r;
-  p.right = rr;
-  p.sym = compose(sp, sr);
-  merge(node);
+bool apart(const std::int32_t (&a)[6], const std::int32_t (&b)[6]) {
+  return (a[0] + b[3] > 0) | (a[1] + b[4] > 0) | (a[2] + b[5] > 0) | (b[0] + a[3] > 0) | (b[1] + a[4] > 0) |
+         (b[2] + a[5] > 0);
 }
+
+}  // namespace
 
 bool SawTree::try_pivot(std::size_t site, SignedPermutation g) {
-  // Down to the node that splits the walk after `site`.
+  // Down to the node that splits the walk after `site`, cutting off the whole
+  // subtrees on either side, each placed in the walk's coordinates.
+  const Node* nodes = nodes_.data();
   path_.clear();
+  Piece* staying = staying_.data();
+  Piece* moving = moving_.data();
+  std::size_t ns = 0, nm = 0;
   std::int32_t node = root_;
+  Frame f{0, {0, 0, 0}};
   auto k = std::int32_t(site + 1);
   for (;;) {
     path_.push_back(node);
-    const Node& p = nodes_[std::size_t(node)];
-    const std::int32_t left = nodes_[std::size_t(p.left)].count;
-    if (k == left) break;
-    went_left_[path_.size() - 1] = k < left;
-    if (k < left) {
+    const Node& p = nodes[node];
+    const Node& left = nodes[p.left];
+    const Frame right{compose(f.sym, p.sym), f.offset + act(f.sym, left.end)};
+    if (k == left.count) {
+      staying[ns++] = {p.left, f, {}};
+      moving[nm++] = {p.right, right, {}};
+      break;
+    }
+    went_left_[path_.size() - 1] = k < left.count;
+    if (k < left.count) {
+      moving[nm++] = {p.right, right, {}};
       node = p.left;
     } else {
-      k -= left;
+      staying[ns++] = {p.left, f, {}};
+      k -= left.count;
       node = p.right;
+      f = right;
     }
   }
+  // The pivot is the staying side's last point; the moving side turns by g
+  // about it.
+  const LatticePoint pivot = f.offset + act(f.sym, nodes[nodes[node].left].end);
+  for (std::size_t i = 0; i < ns; ++i) {
+    place(nodes[staying[i].node].box, staying[i].frame.sym, staying[i].frame.offset, staying[i].box);
+  }
+  for (std::size_t i = 0; i < nm; ++i) {
+    Piece& piece = moving[i];
+    piece.frame = Frame{compose(g, piece.frame.sym), pivot + act(g, piece.frame.offset - pivot)};
+    place(nodes[piece.node].box, piece.frame.sym, piece.frame.offset, piece.box);
+  }
+
+  // Pairs nearest the pivot first: the pieces were cut from the top down, so
+  // the nearest are last.
+  for (std::size_t sum = 0; sum + 2 <= ns + nm; ++sum) {
+    for (std::size_t i = sum + 1 > nm ? sum + 1 - nm : 0; i <= std::min(sum, ns - 1); ++i) {
+      const Piece& a = staying[ns - 1 - i];
+      const Piece& b = moving[nm - 1 - (sum - i)];
+      if (apart(a.box, b.box)) continue;
+      const SignedPermutation back = inverse_of(a.frame.sym);
+      if (clash(a.node, b.node, Frame{compose(back, b.frame.sym), act(back, b.frame.offset - a.frame.offset)})) {
+        return false;
+      }
+    }
+  }
+
+  // The moving part is the right child of every path node whose left child
+  // holds the pivot, and of the last one. A right child placed by frame
+  // symmetry s moves by g when its own symmetry becomes s^-1 g s times the
+  // old one.
   const std::size_t depth = path_.size() - 1;
-  for (std::size_t i = 0; i <= depth; ++i) saved_[i] = nodes_[std::size_t(path_[i])];
-
-  // Rotations bottom up make that split the root's: the fixed part on the
-  // left, the moving part on the right.
-  for (std::size_t i = depth; i-- > 0;) went_left_[i] ? rotate_right(path_[i]) : rotate_left(path_[i]);
-  const Node& root = nodes_[std::size_t(root_)];
-  const bool accepted =
-      !clash(root.left, root.right, Frame{compose(g, root.sym), nodes_[std::size_t(root.left)].end});
-
-  for (std::size_t i = 0; i <= depth; ++i) nodes_[std::size_t(path_[i])] = saved_[i];
-  if (!accepted) return false;
-
-  // In the balanced tree the moving part is the right child of every path
-  // node whose left child holds the pivot, and of the last one. A right child
-  // placed by frame symmetry s moves by g when its own symmetry becomes
-  // s^-1 g s times the old one.
   SignedPermutation frame = 0, conjugated = g;
   for (std::size_t i = 0; i <= depth; ++i) {
     Node& p = nodes_[std::size_t(path_[i])];

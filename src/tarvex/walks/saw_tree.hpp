@@ -14,11 +14,12 @@ namespace tarvex {
 // A node stands for a sub-walk placed after an anchor point: its left child's
 // points, then its right child's points turned by `sym` and carried to the
 // left child's last point. A leaf is one point, one step from its anchor.
-// A move brings the pivot to the root by rotations and tests the two halves
-// against each other, descending only where bounding boxes overlap. The
-// rotated nodes are copies of the balanced ones saved beforehand: a rejection
-// puts the copies back, an acceptance puts them back and then changes the
-// symmetries on the path to the pivot, so the tree never loses its balance.
+// The path from the root to the node that splits the walk at the pivot cuts
+// the walk into whole subtrees: those before the pivot stay, those after it
+// move. A move tests the moving subtrees against the staying ones, nearest
+// the pivot first, descending only where bounding boxes overlap; on
+// acceptance only the symmetries on that path change, and the boxes and ends
+// of the path's nodes are recomputed, so the tree keeps its balanced shape.
 // Every coordinate is exact integer arithmetic, so the walk read back is the
 // one a plain array would hold.
 class SawTree {
@@ -58,18 +59,24 @@ class SawTree {
 
   std::int32_t build(std::int32_t first, std::int32_t last);
   void merge(std::int32_t node);
-  void rotate_right(std::int32_t node);
-  void rotate_left(std::int32_t node);
   bool clash(std::int32_t a, std::int32_t b, Frame b_in_a);
 
   std::vector<Node> nodes_;  // the leaves first, in walk order
   std::int32_t root_ = -1;
   std::int32_t next_ = 0;
-  // The nodes from the root down to the one whose split is the pivot, with
-  // whether the pivot lies in their left child, and their balanced contents.
+  // A whole subtree on one side of the pivot, placed in the walk's
+  // coordinates (after the move, on the moving side), with its box there.
+  struct Piece {
+    std::int32_t node;
+    Frame frame;
+    std::int32_t box[6];
+  };
+
+  // The nodes from the root down to the one whose split is the pivot, and
+  // whether the pivot lies in their left child.
   std::vector<std::int32_t> path_;
   std::vector<std::uint8_t> went_left_;
-  std::vector<Node> saved_;
+  std::vector<Piece> staying_, moving_;
   std::vector<Pair> pending_;  // the clash test's work list
   mutable std::vector<Descent> descent_;  // write()'s
 };
