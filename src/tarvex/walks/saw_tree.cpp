@@ -32,7 +32,7 @@ SawTree::SawTree(std::span<const LatticePoint> walk) {
   nodes_.resize(std::size_t(2 * n - 1));
   for (std::int32_t i = 0; i < n; ++i) {
     const LatticePoint step = i == 0 ? walk[0] : walk[std::size_t(i)] - walk[std::size_t(i - 1)];
-    nodes_[std::size_t(i)] = Node{{step.x, step.y, step.z, -step.x, -step.y, -step.z}, step, -1, -1, 1, 0};
+    nodes_[std::size_t(i)] = Node{{step.x, step.y, step.z, -step.x, -step.y, -step.z}, step, {0, 0, 0}, -1, -1, 1, 0};
   }
   next_ = n;
   root_ = build(0, n);
@@ -75,6 +75,7 @@ void SawTree::merge(std::int32_t node) {
   const LatticePoint end = e + act(p.sym, b.end);
   p.count = a.count + b.count;
   p.end = end;
+  p.split = e;
   for (std::size_t k = 0; k < 6; ++k) p.box[k] = out[k];
 }
 
@@ -113,7 +114,7 @@ bool SawTree::try_pivot(std::size_t site, SignedPermutation g) {
     path_.push_back(node);
     const Node& p = nodes[node];
     const Node& left = nodes[p.left];
-    const Frame right{compose(f.sym, p.sym), f.offset + act(f.sym, left.end)};
+    const Frame right{compose(f.sym, p.sym), f.offset + act(f.sym, p.split)};
     if (k == left.count) {
       staying[ns++] = {p.left, f, {}};
       moving[nm++] = {p.right, right, {}};
@@ -132,7 +133,7 @@ bool SawTree::try_pivot(std::size_t site, SignedPermutation g) {
   }
   // The pivot is the staying side's last point; the moving side turns by g
   // about it.
-  const LatticePoint pivot = f.offset + act(f.sym, nodes[nodes[node].left].end);
+  const LatticePoint pivot = f.offset + act(f.sym, nodes[node].split);
   for (std::size_t i = 0; i < ns; ++i) {
     place(nodes[staying[i].node].box, staying[i].frame.sym, staying[i].frame.offset, staying[i].box);
   }
@@ -199,9 +200,9 @@ bool SawTree::clash(std::int32_t a, std::int32_t b, Frame b_in_a) {
         const SignedPermutation back = inverse_of(na.sym);
         pending[waiting++] = {na.left, b, b_in_a};
         a = na.right;
-        b_in_a = Frame{compose(back, b_in_a.sym), act(back, o - nodes[na.left].end)};
+        b_in_a = Frame{compose(back, b_in_a.sym), act(back, o - na.split)};
       } else {
-        pending[waiting++] = {a, nb.right, Frame{compose(b_in_a.sym, nb.sym), o + act(b_in_a.sym, nodes[nb.left].end)}};
+        pending[waiting++] = {a, nb.right, Frame{compose(b_in_a.sym, nb.sym), o + act(b_in_a.sym, nb.split)}};
         b = nb.left;
       }
       continue;

@@ -36,9 +36,11 @@ class SawTree {
   // The bounding box is kept as (lo.x, lo.y, lo.z, -hi.x, -hi.y, -hi.z): a
   // signed permutation then only reorders the six numbers, a union is their
   // minimum, and two boxes are apart when some lo plus the other's -hi is > 0.
-  struct Node {
-    std::int32_t box[6];  // every point, from the anchor
-    LatticePoint end;     // the last point, from the anchor
+  // One cache line per node, holding everything a descent reads.
+  struct alignas(64) Node {
+    std::int32_t box[6];   // every point, from the anchor
+    LatticePoint end;      // the last point, from the anchor
+    LatticePoint split;    // the left child's last point, where the right child's anchor is
     std::int32_t left, right, count;
     SignedPermutation sym;
   };
