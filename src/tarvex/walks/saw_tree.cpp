@@ -92,6 +92,8 @@ void place(const std::int32_t (&box)[6], SignedPermutation sym, LatticePoint o, 
   out[5] = box[g[5]] - o.z;
 }
 
+// Boxes in the six-number form share no point when, along some axis, one's
+// lo exceeds the other's hi.
 bool apart(const std::int32_t (&a)[6], const std::int32_t (&b)[6]) {
   return (a[0] + b[3] > 0) | (a[1] + b[4] > 0) | (a[2] + b[5] > 0) | (b[0] + a[3] > 0) | (b[1] + a[4] > 0) |
          (b[2] + a[5] > 0);
@@ -189,10 +191,10 @@ bool SawTree::clash(std::int32_t a, std::int32_t b, Frame b_in_a) {
     const Node& nb = nodes[b];
     const auto& g = kBoxGather[b_in_a.sym];
     const LatticePoint o = b_in_a.offset;
-    const bool apart = (nb.box[g[0]] + o.x + na.box[3] > 0) | (nb.box[g[1]] + o.y + na.box[4] > 0) |
-                       (nb.box[g[2]] + o.z + na.box[5] > 0) | (na.box[0] + nb.box[g[3]] - o.x > 0) |
-                       (na.box[1] + nb.box[g[4]] - o.y > 0) | (na.box[2] + nb.box[g[5]] - o.z > 0);
-    if (!apart) {
+    const bool separate = (nb.box[g[0]] + o.x + na.box[3] > 0) | (nb.box[g[1]] + o.y + na.box[4] > 0) |
+                          (nb.box[g[2]] + o.z + na.box[5] > 0) | (na.box[0] + nb.box[g[3]] - o.x > 0) |
+                          (na.box[1] + nb.box[g[4]] - o.y > 0) | (na.box[2] + nb.box[g[5]] - o.z > 0);
+    if (!separate) {
       // Two single points whose boxes meet are the same point.
       if (na.count == 1 && nb.count == 1) return true;
       if (na.count >= nb.count) {
