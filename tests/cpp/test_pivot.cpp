@@ -103,14 +103,16 @@ TEST_P(PivotTest, RunsTheSameChainAsTheFirstSampler) {
 }
 
 // Both forms of the chain against the move written out in full, on every
-// short length, where the array switches sides and the tree rotates through
-// its smallest shapes: same decision, same walk, and a rejection keeps it.
+// short length, where the array switches sides and the tree cuts its
+// smallest shapes: same decision, same walk, and a rejection keeps it. The
+// array may also start `shift` away, to see its coordinates wrap exactly.
 template <LatticeKind K, class Chain>
-void check_against_full_moves(std::size_t n, std::uint64_t seed) {
+void check_against_full_moves(std::size_t n, std::uint64_t seed, LatticePoint shift = kOrigin) {
   Rng rng = Rng::seeded(seed);
   const SymmetryGroup group = group_of<K>();
-  LatticeWalk expected = straight_walk(Lattice(K), n), written;
-  Chain chain(expected);
+  LatticeWalk expected = straight_walk(Lattice(K), n), written, start = expected;
+  for (LatticePoint& p : start) p = p + shift;
+  Chain chain(start);
   for (int attempt = 0; attempt < 2000; ++attempt) {
     const auto site = std::size_t(rng.uniform(0, n - 1));
     const Symmetry& s = group[rng.uniform(0, group.size())];
@@ -120,6 +122,7 @@ void check_against_full_moves(std::size_t n, std::uint64_t seed) {
     ASSERT_EQ(chain.try_pivot(site, signed_permutation(s)), self_avoiding) << "n = " << n << ", attempt " << attempt;
     if (self_avoiding) expected = moved;
     chain.write(written);
+    for (LatticePoint& p : written) p = p - shift;
     ASSERT_EQ(written, expected) << "n = " << n << ", attempt " << attempt;
   }
 }
@@ -132,6 +135,8 @@ TEST_P(PivotTest, ArrayAndTreeMakeExactlyTheFullMove) {
     }
     check_against_full_moves<K, PivotArray>(257, 1);
     check_against_full_moves<K, SawTree>(257, 1);
+    constexpr std::int32_t kEdge = std::numeric_limits<std::int32_t>::max() - 8;
+    check_against_full_moves<K, PivotArray>(30, 2, LatticePoint{kEdge, -kEdge, kEdge});
   });
 }
 
