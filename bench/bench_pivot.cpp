@@ -1,19 +1,21 @@
 // Benchmark of the pivot sampler against the first version (tests/cpp), run side by side on the same chains.
 #include <algorithm>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
+#include <ctime>
+#include <utility>
 #include <vector>
 
 #include "../tests/cpp/reference_pivot.hpp"
 #include "tarvex/poll.hpp"
+#include "tarvex/walks/lattice.hpp"
 #include "tarvex/walks/pivot.hpp"
 #include "tarvex/walks/pivot_array.hpp"
-#include "tarvex/walks/saw_tree.hpp"
-#include "tarvex/walks/walk.hpp"
 #include "tarvex/walks/random.hpp"
+#include "tarvex/walks/saw_tree.hpp"
+#include "tarvex/walks/signed_permutation.hpp"
+#include "tarvex/walks/walk.hpp"
 
 namespace {
 
@@ -93,7 +95,7 @@ void thermalization(const std::vector<std::size_t>& lengths, int repeats, bool w
 template <LatticeKind K>
 void sampling(const std::vector<std::size_t>& lengths, int repeats) {
   for (std::size_t n : lengths) {
-    const std::size_t samples = std::max<std::size_t>(200, 2'000'000 / (n * n));
+    const std::size_t samples = 4000;
     double fast = 1e300, old = 1e300;
     for (int r = 0; r < repeats; ++r) {
       const std::uint64_t seed = 2000 + std::uint64_t(r);
