@@ -1,0 +1,23 @@
+// The batched RMSD kernel compiled for processors with AVX2 and FMA, and the test for them.
+#define TARVEX_KERNEL_AVX2 1
+#include "tarvex/compare/rmsd_kernel.hpp"
+
+namespace tarvex::detail {
+
+#ifdef TARVEX_HAVE_AVX2_PATH
+[[gnu::target("avx2,fma")]] void batch_avx2(const GroundTruth& gt, std::span<const Point> points,
+                                            std::span<double> out) {
+  using Kernel = BatchKernel<simd::Avx2>;
+  Kernel(gt, kernel_scratch(Kernel::scratch_size(gt.points))).run(points, out);
+}
+#endif
+
+BatchFunction avx2_batch_if_supported() {
+#ifdef TARVEX_HAVE_AVX2_PATH
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return &batch_avx2;
+#endif
+  return nullptr;
+}
+
+}  // namespace tarvex::detail
