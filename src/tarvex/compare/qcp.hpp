@@ -112,11 +112,13 @@ template <class Ops, int kMax>
       }
     }
   } else {
+    // Every vector steps until all have stopped: skipping the finished ones
+    // would cost a mispredicted branch each time one finishes.
     M4 going[kMax];
     for (int j = 0; j < count; ++j) going[j] = M4{} == 0;
     for (int iter = 0; iter < 60 && active != 0; ++iter) {
+      active = 0;
       for (int j = 0; j < count; ++j) {
-        if (!(active >> 4 * j & 0xf)) continue;
         const V4 xj = x[j], x2 = xj * xj;
         const V4 value = ((x2 + p[j].c2) * xj + p[j].c1) * xj + p[j].c0;
         const V4 slope = (4 * x2 + 2 * p[j].c2) * xj + p[j].c1;
@@ -126,7 +128,7 @@ template <class Ops, int kMax>
         x[j] = going[j] ? next : xj;
         tail[j] = going[j] ? left : tail[j];
         going[j] &= left > 1e-16 * next * slope;
-        active = (active & ~(std::uint32_t{0xf} << 4 * j)) | Ops::lanes(going[j]) << 4 * j;
+        active |= Ops::lanes(going[j]);
       }
     }
   }

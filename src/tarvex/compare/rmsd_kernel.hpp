@@ -152,7 +152,7 @@ struct PairScale {
 template <class V, bool kLanesAreA>
 [[gnu::always_inline]] inline void cross_covariance_of(std::size_t n, const double* lanes, const double* single,
                                                        V (&h)[9]) {
-  for (V& v : h) v = V{} + 0.0;
+  for (V& v : h) v = simd::splat<V>(0);
   for (std::size_t i = 0; i < n; ++i) {
     const double* l = lanes + i * 3 * kLanes;
     const double* s = single + i * 3 * kLanes;
@@ -160,9 +160,9 @@ template <class V, bool kLanesAreA>
     for (int c = 0; c < 3; ++c) {
       if constexpr (kLanesAreA) {
         a[c] = simd::load<V>(l + c * kLanes);
-        b[c] = V{} + s[c * kLanes];
+        b[c] = simd::splat<V>(s[c * kLanes]);
       } else {
-        a[c] = V{} + s[c * kLanes];
+        a[c] = simd::splat<V>(s[c * kLanes]);
         b[c] = simd::load<V>(l + c * kLanes);
       }
     }

@@ -21,7 +21,14 @@ using V4 = double __attribute__((vector_size(32)));
 using M4 = std::int64_t __attribute__((vector_size(32)));  // comparisons: all ones or zero per lane
 using V2 = double __attribute__((vector_size(16)));
 
-[[gnu::always_inline]] inline V4 splat(double x) { return V4{x, x, x, x}; }
+template <class V = V4>
+[[gnu::always_inline]] inline V splat(double x) {
+  if constexpr (sizeof(V) == sizeof(V4)) {
+    return V{x, x, x, x};
+  } else {
+    return V{x, x};
+  }
+}
 
 template <class V = V4>
 [[gnu::always_inline]] inline V load(const double* p) {
