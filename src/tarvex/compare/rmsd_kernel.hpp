@@ -339,10 +339,26 @@ class BatchKernel {
       const unsigned trusted = Ops::lanes_at_most(bound, kTrust * s * error.slope) &
                                Ops::lanes_at_most(-error.slope, simd::splat(-std::numeric_limits<double>::min()));
       const V4 root = Ops::sqrt(s * per_point);
+      const unsigned exact = ~trusted & p.valid;
+      if constexpr (!Ops::kLaneByLane) {
+        // The common case, four conformations against one model and nothing
+        // rare, a vector at a time. All four values are trusted, so finite
+        // and not negative, and the earlier ones finite or the positive NaN:
+        // their bits order as signed integers the way the total order ranks them.
+        if (!p.by_models && p.valid == 0xf && !p.scaled && exact == 0) {
+          double* best = out_ + p.conformation;
+          if (p.model == 0) {
+            simd::store(best, root);
+          } else {
+            const V4 old = simd::load(best);
+            simd::store(best, simd::M4(root) < simd::M4(old) ? root : old);
+          }
+          continue;
+        }
+      }
       double value[kLanes];
       for (std::size_t l = 0; l < kLanes; ++l) value[l] = root[l];
       const std::size_t a_step = p.by_models ? 0 : 1, b_step = p.by_models ? 1 : 0;
-      const unsigned exact = ~trusted & p.valid;
       if (exact != 0) {
         for (std::size_t l = 0; l < kLanes; ++l)
           if (exact >> l & 1)

@@ -37,6 +37,8 @@ template <class V = V4>
   return v;
 }
 
+[[gnu::always_inline]] inline void store(double* p, V4 v) { std::memcpy(p, &v, sizeof v); }
+
 // Clearing the sign bits: no comparison, which plain SSE2 would do lane by lane.
 [[gnu::always_inline]] inline V4 abs(V4 v) {
   constexpr std::int64_t kMagnitude = 0x7fffffffffffffff;
