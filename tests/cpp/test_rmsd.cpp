@@ -343,7 +343,7 @@ TEST(GroundTruthRmsds, EachConformationGetsItsOwnValueWhateverTheBatchAndKernel)
 // overflow or underflow are still compared to full precision.
 TEST(Rmsd, IsRightAtAnyFiniteScale) {
   const double at_one = 0.7842644355883345;  // models 0 and 1, independent Kabsch
-  for (double k : {1e-300, 1e-200, 1e-160, 1e-12, 1e-9, 1e10, 1e154, 1e300}) {
+  for (double k : {1e-300, 1e-200, 1e-160, 1e-40, 1e-12, 1e10, 1e40, 1e154, 1e300}) {
     SCOPED_TRACE(k);
     const Conformation a = scaled(kModel0, k), b = scaled(kModel1, k);
     expect_relative(superposed_rmsd(a, b), k * at_one, 1e-12);

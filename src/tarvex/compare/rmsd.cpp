@@ -15,8 +15,14 @@ namespace tarvex {
 
 namespace detail {
 
-Centred centre_scaled(const Point* s, std::size_t n, double largest, double* out, std::size_t point_stride,
+Centred centre_scaled(const Point* s, std::size_t n, double unscaled_norm, double* out, std::size_t point_stride,
                       std::size_t coordinate_stride) {
+  double largest = 0;
+  for (std::size_t i = 0; i < n; ++i)
+    largest = std::max({largest, std::fabs(s[i].x), std::fabs(s[i].y), std::fabs(s[i].z)});
+  // Nothing to scale: all zero, or non-finite coordinates that compare as NaN
+  // whatever the scale (NaN never wins the max, so NaN among zeros leaves 0).
+  if (!(largest > 0 && largest <= std::numeric_limits<double>::max())) return {unscaled_norm, 0};
   // scalbn rather than a multiplication: 2^-exponent itself is not a double
   // when the largest coordinate is subnormal.
   const int exponent = std::ilogb(largest);

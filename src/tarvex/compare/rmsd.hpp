@@ -15,8 +15,8 @@ namespace tarvex {
 //
 // Coordinates are stored multiplied by 2^-exponent of their model, a power of
 // two chosen so that the eighth powers the key polynomial forms can neither
-// overflow nor underflow; the exponent is 0 unless the model's largest
-// coordinate is far from 1 (see kUnscaledRange in rmsd_kernel.hpp).
+// overflow nor underflow; the exponent is 0 unless the model's size is far
+// from 1 (see kUnscaledNormMin in rmsd_kernel.hpp).
 struct GroundTruth {
   static constexpr std::size_t kLanes = 4;
 
