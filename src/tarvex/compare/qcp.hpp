@@ -58,7 +58,7 @@ struct KeyPolynomial {
 // The nuclear norm of h bounds the root, and so does sqrt(|a|^2 |b|^2): the
 // smaller of the squares of the two.
 template <class Ops>
-[[gnu::always_inline]] inline V4 squared_upper_bound(const KeyPolynomial& p, V4 norms_product) {
+[[gnu::always_inline]] inline V4 squared_upper_bound(const KeyPolynomial& p, const V4& norms_product) {
   return Ops::min(norms_product, 3 * p.frob2);
 }
 
@@ -67,7 +67,7 @@ template <class Ops>
 // above that root and converges to it cubically, from far away too, where
 // Newton only gains a quarter of the distance per step.
 template <class Ops>
-[[gnu::always_inline]] inline V4 laguerre_step(const KeyPolynomial& p, V4 x) {
+[[gnu::always_inline]] inline V4 laguerre_step(const KeyPolynomial& p, const V4& x) {
   const V4 x2 = x * x;
   const V4 value = ((x2 + p.c2) * x + p.c1) * x + p.c0;
   const V4 slope = (4 * x2 + 2 * p.c2) * x + p.c1;
@@ -145,7 +145,7 @@ struct RootError {
   V4 numerator, slope;
 };
 
-[[gnu::always_inline]] inline RootError root_error(const KeyPolynomial& p, V4 x, V4 tail) {
+[[gnu::always_inline]] inline RootError root_error(const KeyPolynomial& p, const V4& x, const V4& tail) {
   const V4 x2 = x * x;
   const V4 slope = (4 * x2 + 2 * p.c2) * x + p.c1;
   const V4 rounding = 64 * kEps * (x2 * x2 + simd::abs(p.c2) * x2 + simd::abs(p.c1 * x) + p.frob2 * p.frob2);

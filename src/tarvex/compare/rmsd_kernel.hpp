@@ -317,7 +317,7 @@ class BatchKernel {
     gb *= fb * fb;
   }
 
-  void push(const V4 (&h)[9], V4 ga, V4 gb, const Pairs& pairs) {
+  void push(const V4 (&h)[9], const V4& ga, const V4& gb, const Pairs& pairs) {
     const int j = used_++;
     poly_[j] = qcp::key_polynomial(h);
     g_[j] = ga + gb;
