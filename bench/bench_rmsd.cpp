@@ -39,8 +39,7 @@ using tarvex::Point;
 // would cost without it.
 [[gnu::target("avx2,fma")]] void batch_avx2_unscaled(const tarvex::GroundTruth& gt, std::span<const Point> points,
                                                      std::span<double> out) {
-  using Kernel = tarvex::detail::BatchKernel<tarvex::simd::Avx2, false>;
-  Kernel(gt, tarvex::detail::kernel_scratch(Kernel::scratch_size(gt.points))).run(points, out);
+  tarvex::detail::BatchKernel<tarvex::simd::Avx2, false>::compute(gt, points, out);
 }
 
 // Reads the "models" array of the data file: a list of lists of [x, y, z].

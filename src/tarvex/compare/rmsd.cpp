@@ -99,8 +99,7 @@ double* kernel_scratch(std::size_t doubles) {
 }
 
 void batch_portable(const GroundTruth& gt, std::span<const Point> points, std::span<double> out) {
-  using Kernel = BatchKernel<simd::Portable>;
-  Kernel(gt, kernel_scratch(Kernel::scratch_size(gt.points))).run(points, out);
+  BatchKernel<simd::Portable>::compute(gt, points, out);
 }
 
 }  // namespace detail

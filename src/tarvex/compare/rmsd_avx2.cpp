@@ -7,8 +7,7 @@ namespace tarvex::detail {
 #ifdef TARVEX_HAVE_AVX2_PATH
 [[gnu::target("avx2,fma")]] void batch_avx2(const GroundTruth& gt, std::span<const Point> points,
                                             std::span<double> out) {
-  using Kernel = BatchKernel<simd::Avx2>;
-  Kernel(gt, kernel_scratch(Kernel::scratch_size(gt.points))).run(points, out);
+  BatchKernel<simd::Avx2>::compute(gt, points, out);
 }
 #endif
 

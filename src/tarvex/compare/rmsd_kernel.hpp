@@ -171,35 +171,48 @@ template <class V, bool kLanesAreA>
   }
 }
 
+// Lanes not in `valid` hold padding; two at a time they are skipped.
 template <class Ops, bool kLanesAreA>
 [[gnu::always_inline]] inline void cross_covariance(std::size_t n, const double* lanes, const double* single,
-                                                    V4 (&h)[9]) {
+                                                    unsigned valid, V4 (&h)[9]) {
   if constexpr (Ops::kSumLanes == 4) {
     cross_covariance_of<V4, kLanesAreA>(n, lanes, single, h);
   } else {
     for (int half = 0; half < 2; ++half) {
       simd::V2 part[9];
-      cross_covariance_of<simd::V2, kLanesAreA>(n, lanes + 2 * half, single, part);
+      if (valid >> 2 * half & 3) {
+        cross_covariance_of<simd::V2, kLanesAreA>(n, lanes + 2 * half, single, part);
+      } else {
+        for (simd::V2& v : part) v = simd::splat<simd::V2>(0);
+      }
       for (int k = 0; k < 9; ++k) h[k][2 * half] = part[k][0], h[k][2 * half + 1] = part[k][1];
     }
   }
 }
 
 // ground_truth_rmsds for arguments already checked (models > 0, points > 0,
-// sizes consistent), with `scratch` of scratch_size(n) doubles. kScaling off
-// is the same kernel without the power-of-two scaling, for benchmarks only.
+// sizes consistent). kScaling off is the same kernel without the
+// power-of-two scaling, for benchmarks only.
 template <class Ops, bool kScaling = true>
 class BatchKernel {
  public:
-  // Conformations centred at a time, in groups of kLanes; enough groups that
-  // the Newton iterations of a pass overlap even with one model, few enough
-  // that long structures stay in cache.
-  static std::size_t chunk_groups(std::size_t n) {
-    return std::clamp<std::size_t>(16384 / (3 * kLanes * n), 1, kPass);
+  static void compute(const GroundTruth& gt, std::span<const Point> points, std::span<double> out) {
+    const std::size_t n = gt.points;
+    // Conformations are centred a chunk at a time, in groups of kLanes:
+    // enough groups that the root finding of a pass overlaps even with one
+    // model, few enough that long structures stay in cache. A call with
+    // fewer conformations than lanes (one conformation, the common single
+    // call) needs one group, on the stack when it is small.
+    const std::size_t groups = out.size() < kLanes ? 1 : std::clamp<std::size_t>(16384 / (3 * kLanes * n), 1, kPass);
+    const std::size_t doubles = groups * 3 * kLanes * n;
+    constexpr std::size_t kStack = 1536;
+    alignas(32) double stack[kStack];
+    BatchKernel(gt, doubles <= kStack ? stack : kernel_scratch(doubles), groups).run(points, out);
   }
-  static std::size_t scratch_size(std::size_t n) { return chunk_groups(n) * 3 * kLanes * n; }
 
-  BatchKernel(const GroundTruth& gt, double* scratch) : gt_(gt), n_(gt.points), scratch_(scratch) {}
+ private:
+  BatchKernel(const GroundTruth& gt, double* scratch, std::size_t chunk_groups)
+      : gt_(gt), n_(gt.points), scratch_(scratch), chunk_groups_(chunk_groups) {}
 
   void run(std::span<const Point> points, std::span<double> out) {
     const std::size_t count = out.size(), models = gt_.models;
@@ -210,7 +223,7 @@ class BatchKernel {
     // of models, and needs no padding written. The cheaper wins.
     const bool tail_by_models = tail > 0 && tail * blocks <= models;
     const std::size_t groups = count / kLanes + (tail > 0 && !tail_by_models ? 1 : 0);
-    const std::size_t per_chunk = chunk_groups(n_);
+    const std::size_t per_chunk = chunk_groups_;
     out_ = out.data();
     count_ = count;
 
@@ -227,7 +240,7 @@ class BatchKernel {
           pairs.b = gt_.centred.data() + (m / kLanes) * 3 * kLanes * n_ + m % kLanes;
           pairs.model = m;
           V4 h[9];
-          cross_covariance<Ops, true>(n_, a, pairs.b, h);
+          cross_covariance<Ops, true>(n_, a, pairs.b, pairs.valid, h);
           V4 ga = simd::load(norm_[g]), gb = simd::splat(gt_.norms[m]);
           if (kScaling && (group_scaled || gt_.exponents[m] != 0)) {
             int ea[kLanes], eb[kLanes];
@@ -250,7 +263,7 @@ class BatchKernel {
           Pairs pairs{scratch_ + t, gt_.centred.data() + block * 3 * kLanes * n_, first + t, model,
                       valid_lanes(models - model), true, false};
           V4 h[9];
-          cross_covariance<Ops, false>(n_, pairs.b, pairs.a, h);
+          cross_covariance<Ops, false>(n_, pairs.b, pairs.a, pairs.valid, h);
           V4 ga = simd::splat(norm_[0][t]), gb = simd::load(gt_.norms.data() + model);
           if (kScaling && (exponent_[0][t] != 0 || gt_.any_scaled)) {
             int ea[kLanes], eb[kLanes];
@@ -265,7 +278,6 @@ class BatchKernel {
     }
   }
 
- private:
   static constexpr int kPass = 8;  // vectors of pairs whose root finding overlaps
 
   // Which pairs the lanes of one vector hold. By conformations: lane l
@@ -380,6 +392,7 @@ class BatchKernel {
   const GroundTruth& gt_;
   std::size_t n_;
   double* scratch_;
+  std::size_t chunk_groups_;
   double* out_ = nullptr;
   std::size_t count_ = 0;
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 // GCC notes that 32-byte vectors passed by value change the ABI on machines
 // without AVX. Nothing of the kernel has external linkage, so no other code
@@ -59,8 +60,11 @@ template <class V = V4>
 struct Portable {
   static constexpr bool kLaneByLane = true;
   static constexpr int kSumLanes = 2;
-  [[gnu::always_inline]] static V4 sqrt(const V4& v) {
-    return V4{std::sqrt(v[0]), std::sqrt(v[1]), std::sqrt(v[2]), std::sqrt(v[3])};
+  [[gnu::always_inline]] static V4 sqrt(const V4& v) { return V4{root(v[0]), root(v[1]), root(v[2]), root(v[3])}; }
+  // The square root without the library call that sets errno for NaN and
+  // negative arguments (padding lanes are NaN).
+  [[gnu::always_inline]] static double root(double x) {
+    return x >= 0 ? std::sqrt(x) : std::numeric_limits<double>::quiet_NaN();
   }
   [[gnu::always_inline]] static V4 min(const V4& a, const V4& b) {
     return V4{a[0] < b[0] ? a[0] : b[0], a[1] < b[1] ? a[1] : b[1], a[2] < b[2] ? a[2] : b[2],
