@@ -55,8 +55,8 @@ struct KeyPolynomial {
   return {-2 * frob2, -8 * det, c0, frob2};
 }
 
-// The nuclear norm of h bounds the root, and so does sqrt(|a|^2 |b|^2): the
-// smaller of the squares of the two.
+// The root is at most the nuclear norm of h, so at most sqrt(3) |h|, and at
+// most sqrt(|a|^2 |b|^2): the smaller of the squares of the two bounds.
 template <class Ops>
 [[gnu::always_inline]] inline V4 squared_upper_bound(const KeyPolynomial& p, const V4& norms_product) {
   return Ops::min(norms_product, 3 * p.frob2);

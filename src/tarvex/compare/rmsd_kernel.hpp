@@ -242,7 +242,7 @@ class BatchKernel {
           V4 h[9];
           cross_covariance<Ops, true>(n_, a, pairs.b, pairs.valid, h);
           V4 ga = simd::load(norm_[g]), gb = simd::splat(gt_.norms[m]);
-          if (kScaling && (group_scaled || gt_.exponents[m] != 0)) {
+          if (kScaling && (group_scaled || (gt_.any_scaled && gt_.exponents[m] != 0))) {
             int ea[kLanes], eb[kLanes];
             for (std::size_t l = 0; l < kLanes; ++l) ea[l] = exponent_[g][l], eb[l] = gt_.exponents[m];
             scale_pairs(ea, eb, h, ga, gb);
@@ -357,7 +357,7 @@ class BatchKernel {
         // rare, a vector at a time. All four values are trusted, so finite
         // and not negative, and the earlier ones finite or the positive NaN:
         // their bits order as signed integers the way the total order ranks them.
-        if (!p.by_models && p.valid == 0xf && !p.scaled && exact == 0) {
+        if (!p.by_models && p.valid == 0xf && !(kScaling && p.scaled) && exact == 0) {
           double* best = out_ + p.conformation;
           if (p.model == 0) {
             simd::store(best, root);
