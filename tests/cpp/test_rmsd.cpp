@@ -295,7 +295,8 @@ double reference_minimum(const std::vector<Conformation>& models, const Conforma
 
 // Lanes hold different conformations or different models depending on the
 // batch and model counts; lanes that need the exact path, or scaling, or give
-// NaN sit next to ordinary ones.
+// NaN sit next to ordinary ones, and whole vectors of ordinary ones take the
+// shortest way.
 TEST(GroundTruthRmsds, EachConformationGetsItsOwnValueWhateverTheBatchAndKernel) {
   std::mt19937_64 rng(11);
   std::vector<Conformation> pool;
@@ -305,6 +306,7 @@ TEST(GroundTruthRmsds, EachConformationGetsItsOwnValueWhateverTheBatchAndKernel)
       random_structure(7, rng), Conformation(7, Point{4, 4, 4}), scaled(moved(pool[0], rng), 1e200),
       random_structure(7, rng), moved(pool[3], rng), random_structure(7, rng), random_structure(7, rng)};
   conformations[9][2].y = kNaN;
+  for (int k = 0; k < 8; ++k) conformations.push_back(random_structure(7, rng));  // whole vectors of ordinary ones
   for (std::size_t model_count : {1, 2, 5, 6}) {
     std::vector<Conformation> models(pool.begin(), pool.begin() + model_count);
     if (model_count >= 5) models[2][3].z = kInf;           // a model that compares as NaN
@@ -324,7 +326,7 @@ TEST(GroundTruthRmsds, EachConformationGetsItsOwnValueWhateverTheBatchAndKernel)
         }
       }
       for (std::size_t first : {0, 1, 3})
-        for (std::size_t size : {1, 2, 3, 4, 5, 8}) {
+        for (std::size_t size : {1, 2, 3, 4, 5, 8, 100}) {
           const std::vector<double> out =
               batch(kernel, gt, {conformations.data() + first, std::min(size, conformations.size() - first)});
           for (std::size_t k = 0; k < out.size(); ++k)
