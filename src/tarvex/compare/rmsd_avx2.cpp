@@ -1,4 +1,4 @@
-// The batched RMSD kernel compiled for processors with AVX2 and FMA, and the test for them.
+// The batched RMSD kernel compiled for processors with AVX2 and FMA, and the run-time check for them.
 #define TARVEX_KERNEL_AVX2 1
 #include "tarvex/compare/rmsd_kernel.hpp"
 

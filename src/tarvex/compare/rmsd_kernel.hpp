@@ -19,6 +19,8 @@
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define TARVEX_HAVE_AVX2_PATH 1
+#elif TARVEX_KERNEL_AVX2
+#undef TARVEX_KERNEL_AVX2  // no such instruction set here: the file compiles the portable kernel only
 #endif
 
 namespace tarvex::detail {
