@@ -7,10 +7,18 @@
 #include <string>
 #include <vector>
 
+#include "linalg_testing.hpp"
 #include "tarvex/compare/linalg.hpp"
 
 namespace tarvex {
 namespace {
+
+using testing::key_matrix_max_eigenvalue;
+using testing::KeyMatrixRoot;
+using testing::multiply3;
+using testing::symmetric_eigen3;
+using testing::SymmetricEigen3;
+using testing::transpose3;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 

@@ -2,12 +2,17 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <tuple>
 #include <vector>
 
 #include "tarvex/fail.hpp"
 #include "tarvex/poll.hpp"
+#include "reference_pivot.hpp"
 #include "tarvex/walks/pivot.hpp"
+#include "tarvex/walks/pivot_array.hpp"
+#include "tarvex/walks/saw_tree.hpp"
+#include "tarvex/walks/signed_permutation.hpp"
 #include "walk_testing.hpp"
 
 namespace tarvex {
@@ -16,6 +21,7 @@ namespace {
 using testing::is_valid_walk;
 using testing::kAllLattices;
 using testing::lattice_name;
+using testing::ReferencePivotSampler;
 
 template <class F>
 void on_lattice(LatticeKind kind, F&& f) {
@@ -45,10 +51,10 @@ INSTANTIATE_TEST_SUITE_P(AllLattices, PivotLengthTest,
 class PivotTest : public ::testing::TestWithParam<LatticeKind> {};
 
 // The decision and the new walk must be those of transforming the whole tail
-// and testing the whole walk, on both sides of the hashed-test threshold.
+// and testing the whole walk, with the array and with the tree.
 TEST_P(PivotTest, MoveIsAcceptedExactlyWhenTheTransformedWalkIsSelfAvoiding) {
   on_lattice(GetParam(), [&]<LatticeKind K>() {
-    for (std::size_t n : {4, 30, 99, 100, 160}) {
+    for (std::size_t n : {std::size_t{4}, std::size_t{30}, std::size_t{160}, kPivotTreeFrom + 7}) {
       Poll poll;
       Rng rng = Rng::seeded(n);
       PivotSampler<K> sampler(n, rng, 2, 1, poll);
@@ -59,7 +65,7 @@ TEST_P(PivotTest, MoveIsAcceptedExactlyWhenTheTransformedWalkIsSelfAvoiding) {
         const Symmetry& s = random_element(group_of<K>(), rng);
         LatticeWalk expected = before;
         for (std::size_t j = site + 1; j < n; ++j) expected[j] = apply_about(s, before[site], before[j]);
-        const bool self_avoiding = !has_repeat_pairwise(expected);
+        const bool self_avoiding = !has_repeat_hashed(expected);
         ASSERT_EQ(sampler.try_pivot_at(site, s), self_avoiding) << "n = " << n << ", site " << site;
         // A rejected move leaves the walk exactly as it was.
         ASSERT_EQ(sampler.walk(), self_avoiding ? expected : before);
@@ -70,6 +76,67 @@ TEST_P(PivotTest, MoveIsAcceptedExactlyWhenTheTransformedWalkIsSelfAvoiding) {
         EXPECT_GT(rejected, 0);
       }
     }
+  });
+}
+
+// The chain is the first sampler's, draw for draw: same decisions, same
+// spacing, the same walk after thermalization and at every sample, and the
+// generator left at the same place. Lengths straddle the switch to the tree.
+TEST_P(PivotTest, RunsTheSameChainAsTheFirstSampler) {
+  on_lattice(GetParam(), [&]<LatticeKind K>() {
+    for (std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{20},
+                          std::size_t{100}, kPivotTreeFrom - 1, kPivotTreeFrom, std::size_t{3000}}) {
+      Poll poll;
+      Rng rng = Rng::seeded(n + 17), reference_rng = Rng::seeded(n + 17);
+      const std::uint64_t factor = n < kPivotTreeFrom ? 10 : 2;
+      PivotSampler<K> sampler(n, rng, factor, 10, poll);
+      ReferencePivotSampler<K> reference(n, reference_rng, factor, 10, poll);
+      const double ratio = sampler.accept_reject_ratio(), expected = reference.accept_reject_ratio();
+      ASSERT_TRUE(ratio == expected || (std::isnan(ratio) && std::isnan(expected))) << "n = " << n;
+      ASSERT_EQ(sampler.attempts_per_sample(), reference.attempts_per_sample()) << "n = " << n;
+      ASSERT_EQ(sampler.walk(), reference.walk()) << "n = " << n;
+      const int samples = n < kPivotTreeFrom ? 300 : 40;
+      for (int i = 0; i < samples; ++i) ASSERT_EQ(sampler.next_sample(), reference.next_sample()) << "n = " << n << ", sample " << i;
+      EXPECT_EQ(rng.next(), reference_rng.next()) << "n = " << n;
+    }
+  });
+}
+
+// Both forms of the chain against the move written out in full, on every
+// short length, where the array switches sides and the tree cuts its
+// smallest shapes: same decision, same walk, and a rejection keeps it. The
+// array may also start `shift` away, to see its coordinates wrap exactly.
+template <LatticeKind K, class Chain>
+void check_against_full_moves(std::size_t n, std::uint64_t seed, LatticePoint shift = kOrigin) {
+  Rng rng = Rng::seeded(seed);
+  const SymmetryGroup group = group_of<K>();
+  LatticeWalk expected = straight_walk(Lattice(K), n), written, start = expected;
+  for (LatticePoint& p : start) p = p + shift;
+  Chain chain(start);
+  for (int attempt = 0; attempt < 2000; ++attempt) {
+    const auto site = std::size_t(rng.uniform(0, n - 1));
+    const Symmetry& s = group[rng.uniform(0, group.size())];
+    LatticeWalk moved = expected;
+    for (std::size_t j = site + 1; j < n; ++j) moved[j] = apply_about(s, expected[site], expected[j]);
+    const bool self_avoiding = !has_repeat_hashed(moved);
+    ASSERT_EQ(chain.try_pivot(site, signed_permutation(s)), self_avoiding) << "n = " << n << ", attempt " << attempt;
+    if (self_avoiding) expected = moved;
+    chain.write(written);
+    for (LatticePoint& p : written) p = p - shift;
+    ASSERT_EQ(written, expected) << "n = " << n << ", attempt " << attempt;
+  }
+}
+
+TEST_P(PivotTest, ArrayAndTreeMakeExactlyTheFullMove) {
+  on_lattice(GetParam(), [&]<LatticeKind K>() {
+    for (std::size_t n = 2; n <= 40; ++n) {
+      check_against_full_moves<K, PivotArray>(n, n);
+      check_against_full_moves<K, SawTree>(n, n);
+    }
+    check_against_full_moves<K, PivotArray>(257, 1);
+    check_against_full_moves<K, SawTree>(257, 1);
+    constexpr std::int32_t kEdge = std::numeric_limits<std::int32_t>::max() - 8;
+    check_against_full_moves<K, PivotArray>(30, 2, LatticePoint{kEdge, -kEdge, kEdge});
   });
 }
 
@@ -153,6 +220,32 @@ TEST(SaturatingCount, ClampsNanNegativeAndHuge) {
   EXPECT_EQ(detail::saturating_count(1e30), ~std::uint64_t{0});
   EXPECT_EQ(detail::saturating_count(INFINITY), ~std::uint64_t{0});
   EXPECT_EQ(detail::saturating_mul(~std::uint64_t{0}, 2), ~std::uint64_t{0});
+}
+
+// The byte codes stand for the matrices: products, inverses and images of
+// points, over the whole group of 48.
+TEST(SignedPermutation, CodesActLikeTheirMatrices) {
+  const LatticePoint p{3, -5, 7};
+  for (unsigned a = 0; a < kSignedPermutations; ++a) {
+    const Symmetry ma = detail::matrix_of(SignedPermutation(a));
+    ASSERT_EQ(signed_permutation(ma), a);
+    ASSERT_EQ(act(SignedPermutation(a), p), ma * p);
+    ASSERT_EQ(compose(SignedPermutation(a), inverse_of(SignedPermutation(a))), 0);
+    for (unsigned b = 0; b < kSignedPermutations; ++b) {
+      ASSERT_EQ(act(compose(SignedPermutation(a), SignedPermutation(b)), p), ma * (detail::matrix_of(SignedPermutation(b)) * p));
+    }
+  }
+  EXPECT_THROW(signed_permutation(Symmetry{{1, 1, 0, 0, 1, 0, 0, 0, 1}}), Panic);
+}
+
+TEST(PivotSite, OutsideTheWalkIsAnInternalFault) {
+  Poll poll;
+  Rng rng = Rng::seeded(8);
+  PivotSampler<LatticeKind::cubic> sampler(5, rng, 1, 1, poll);
+  const LatticeWalk before = sampler.walk();
+  EXPECT_TRUE(sampler.try_pivot_at(4, kCubeGroup[7]));  // the last point: nothing moves
+  EXPECT_THROW(sampler.try_pivot_at(5, kCubeGroup[7]), Panic);
+  EXPECT_EQ(sampler.walk(), before);
 }
 
 int interrupt_checks = 0;

@@ -1,5 +1,6 @@
 // Fuzz target: ground truths and superposed RMSDs built from arbitrary coordinates, lengths and model counts.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -7,6 +8,7 @@
 
 #include "fuzz_input.hpp"
 #include "tarvex/compare/rmsd.hpp"
+#include "tarvex/compare/rmsd_kernel.hpp"
 #include "tarvex/fail.hpp"
 #include "tarvex/walks/symmetry_group.hpp"
 
@@ -31,6 +33,8 @@ double moderate_scale(std::span<const Point> a, std::span<const Point> b) {
 constexpr double kModerate = 1e6;
 
 bool close(double a, double b, double scale) { return std::abs(a - b) <= 1e-6 * (1.0 + scale); }
+
+bool same_bits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
 
 // A proper rotation of the cube group permutes and negates coordinates,
 // which is exact in floating point.
@@ -124,11 +128,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const double v = superposed_rmsd(row, conformation);
     if (std::isnan(pairwise) || v < pairwise) pairwise = v;
   }
+  double scale = 0;
+  for (const Conformation& model : models) scale = std::max(scale, moderate_scale({model.data(), n}, conformation));
   if (comparable) {
     TARVEX_FUZZ_CHECK(!std::isnan(best));
-    double scale = 0;
-    for (const Conformation& model : models) scale = std::max(scale, moderate_scale({model.data(), n}, conformation));
     TARVEX_FUZZ_CHECK(close(best, pairwise, scale));
+  }
+
+  // The conformation and the models' rows as one batch: each value exactly
+  // what its single call gives, wherever it sits in the batch's lanes; the
+  // portable kernel agrees with the one this machine uses.
+  std::vector<Point> points(conformation.begin(), conformation.end());
+  for (const Conformation& model : models) points.insert(points.end(), model.begin(), model.begin() + n);
+  std::vector<double> out(1 + models.size());
+  ground_truth_rmsds(gt, points, out);
+  TARVEX_FUZZ_CHECK(same_bits(out[0], best));
+  for (std::size_t r = 0; r < models.size(); ++r)
+    TARVEX_FUZZ_CHECK(same_bits(out[1 + r], ground_truth_rmsd(gt, {models[r].data(), n})));
+  if (n > 0) {
+    std::vector<double> portable(out.size());
+    detail::batch_portable(gt, points, portable);
+    for (std::size_t c = 0; c < out.size(); ++c)
+      TARVEX_FUZZ_CHECK(std::isnan(out[c]) ? std::isnan(portable[c]) : !comparable || close(out[c], portable[c], scale));
   }
   return 0;
 }

@@ -10,19 +10,23 @@
 
 namespace tarvex {
 
-// The models of one call as a dense row-major matrix of points, plus what the
-// comparison kernel wants precomputed once: every row centred on its centroid
-// in structure-of-arrays form, and its squared norm.
+// The models of one call in the form the comparison kernel wants, computed
+// once: every model centred on its centroid, four models interleaved.
+//
+// Coordinates are stored multiplied by 2^-exponent of their model, a power of
+// two chosen so that the eighth powers the key polynomial forms can neither
+// overflow nor underflow; the exponent is 0 unless the model's size is far
+// from 1 (see kUnscaledNormMin in rmsd_kernel.hpp).
 struct GroundTruth {
-  std::size_t models = 0, points = 0;
-  std::vector<Point> cells;  // models * points, row r at r * points
+  static constexpr std::size_t kLanes = 4;
 
-  // The comparison kernel handles kLanes models at once. Block b holds models
-  // b * kLanes onward: coordinate c of point i of lane l at
-  // ((b * points + i) * 3 + c) * kLanes + l; lanes past the last model are zero.
-  static constexpr std::size_t kLanes = 2;
+  std::size_t models = 0, points = 0;
+  // Coordinate c of point i of model m at ((m / kLanes * points + i) * 3 + c) * kLanes + m % kLanes.
+  // Models past the last (up to a multiple of kLanes) are zero.
   std::vector<double> centred;
-  std::vector<double> norms;  // sum of squared centred coordinates, per model
+  std::vector<double> norms;   // per model: sum of the squared stored coordinates
+  std::vector<int> exponents;  // per model
+  bool any_scaled = false;     // some exponent is not 0
 };
 
 // Rows keep the caller's order; a model longer than model 0 is truncated to
@@ -40,8 +44,10 @@ double superposed_rmsd(std::span<const Point> reference, std::span<const Point> 
 // compared never hides a finite result.
 double ground_truth_rmsd(const GroundTruth& gt, std::span<const Point> conformation);
 
-// out[c] = ground_truth_rmsd(gt, conformation c) for the conformations of
-// gt.points points stored one after the other in points.
+// out[c] = ground_truth_rmsd(gt, conformation c) for conformation c at
+// points[c * n, (c + 1) * n), n = gt.points. The same values whatever the
+// batch size or the position in it; batches of a few dozen conformations or
+// more keep the vector lanes full when there are few models.
 void ground_truth_rmsds(const GroundTruth& gt, std::span<const Point> points, std::span<double> out);
 
 }  // namespace tarvex

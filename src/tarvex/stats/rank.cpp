@@ -6,10 +6,15 @@
 #include <cstdint>
 
 #include "tarvex/fail.hpp"
+#include "tarvex/poll.hpp"
+#include "tarvex/thread_pool.hpp"
 
 namespace tarvex {
 
 namespace {
+
+// Samples from this size on rank their two lists side by side.
+constexpr std::size_t kParallelRanks = 4096;
 
 struct Ranked {
   double value;
@@ -81,8 +86,15 @@ double pearson_correlation(std::span<const double> x, std::span<const double> y)
 }
 
 double spearman_correlation(std::span<const double> x, std::span<const double> y) {
-  const std::vector<double> rx = average_ranks(x);
-  const std::vector<double> ry = average_ranks(y);
+  // The two rankings are independent sorts: large samples rank one on a worker.
+  std::vector<double> rx, ry;
+  Poll poll;
+  {
+    TaskGroup group(x.size() >= kParallelRanks ? worker_count() : 0, poll);
+    group.submit([&](Poll&) { ry = average_ranks(y); });
+    rx = average_ranks(x);
+    group.wait();
+  }
   return pearson_correlation(rx, ry);
 }
 

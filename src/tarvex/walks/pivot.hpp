@@ -6,10 +6,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <optional>
 
+#include "tarvex/fail.hpp"
 #include "tarvex/poll.hpp"
 #include "tarvex/walks/lattice.hpp"
+#include "tarvex/walks/pivot_array.hpp"
 #include "tarvex/walks/random.hpp"
+#include "tarvex/walks/saw_tree.hpp"
+#include "tarvex/walks/signed_permutation.hpp"
 #include "tarvex/walks/symmetry_group.hpp"
 #include "tarvex/walks/walk.hpp"
 
@@ -31,9 +36,12 @@ inline std::uint64_t saturating_count(double x) {
 
 }  // namespace detail
 
-// Walks from this length on test a move with the hash set; shorter ones
-// compare pairs directly, which allocates nothing.
-inline constexpr std::size_t kPivotHashFrom = 100;
+// From this length on the chain runs on the saw-tree, whose moves cost about
+// log n against the array's n. Below it the array is as fast per move and
+// faster per sample, since writing the walk out of the tree visits 2n nodes
+// (bench_pivot --crossover places the switch).
+inline constexpr std::size_t kPivotTreeFrom = 400;
+static_assert(kPivotTreeFrom <= PivotArray::kMaxPoints + 1);
 
 template <LatticeKind K>
 class PivotSampler {
@@ -44,7 +52,11 @@ class PivotSampler {
   PivotSampler(std::size_t n, Rng& rng, std::uint64_t thermalization_factor, std::uint64_t autocorrelation_factor,
                Poll& poll)
       : rng_(&rng), poll_(&poll), walk_(straight_walk(Lattice(K), n)) {
-    moved_.resize(n);
+    if (n >= kPivotTreeFrom) {
+      tree_.emplace(walk_);
+    } else if (n >= 2) {
+      array_.emplace(walk_);
+    }
     const std::uint64_t t = n < 2 ? 0 : detail::saturating_mul(n, thermalization_factor);
     if (t == 0) {
       ratio_ = std::numeric_limits<double>::quiet_NaN();
@@ -68,22 +80,21 @@ class PivotSampler {
   // One move: a random pivot site (never the last point) and a random group
   // element, applied to the part of the walk after the site.
   bool try_pivot() {
-    if (walk_.size() < 2) return false;  // no pivot site, and nothing to draw
-    const auto site = std::size_t(rng_->uniform(0, walk_.size() - 1));
-    const Symmetry& s = random_element(group_of<K>(), *rng_);
-    return try_pivot_at(site, s);
+    const std::size_t n = walk_.size();
+    if (n < 2) return false;  // no pivot site, and nothing to draw
+    const auto site = std::size_t(rng_->uniform(0, n - 1));
+    // The same draw random_element makes, kept as an index into the codes.
+    const auto element = std::size_t(rng_->uniform(0, kCodes.size()));
+    return move(site, kCodes[element]);
   }
 
-  // Accepts exactly when the whole transformed walk has no repeated point.
-  // Both parts are self-avoiding before the move and a symmetry keeps the
-  // moved part so, hence only pairs across the site are compared. The walk is
-  // written only on acceptance, so a rejection leaves it untouched.
+  // Accepts exactly when the whole transformed walk has no repeated point; a
+  // rejection leaves the walk untouched. Pivoting at the last point moves
+  // nothing and is accepted.
   bool try_pivot_at(std::size_t site, const Symmetry& s) {
-    const std::size_t n = walk_.size();
-    const bool clash = n < kPivotHashFrom ? clashes_pairwise(site, s) : clashes_hashed(site, s);
-    if (clash) return false;
-    std::copy(moved_.begin(), moved_.begin() + std::ptrdiff_t(n - site - 1), walk_.begin() + std::ptrdiff_t(site + 1));
-    return true;
+    if (site >= walk_.size()) fail("pivot site {} is outside a walk of {} points", site, walk_.size());
+    if (site + 1 == walk_.size()) return true;
+    return move(site, signed_permutation(s));
   }
 
   // k move attempts, then the walk (valid until the next call).
@@ -92,63 +103,48 @@ class PivotSampler {
       (*poll_)();
       try_pivot();
     }
+    return walk();
+  }
+
+  // The chain keeps its walk in its own form; the plain points are written
+  // out only when asked for.
+  const LatticeWalk& walk() const {
+    if (stale_) {
+      if (tree_) {
+        tree_->write(walk_);
+      } else {
+        array_->write(walk_);
+      }
+      stale_ = false;
+    }
     return walk_;
   }
 
-  const LatticeWalk& walk() const { return walk_; }
   double accept_reject_ratio() const { return ratio_; }
   std::uint64_t attempts_per_sample() const { return attempts_per_sample_; }
 
  private:
-  // Moved point j can only meet fixed point i on its own sublattice. (No
-  // girth bound here: the moved part may fold straight back at the site.)
-  bool clashes_pairwise(std::size_t site, const Symmetry& s) {
-    constexpr std::ptrdiff_t stride = kBipartite<K> ? 2 : 1;
-    const auto n = std::ptrdiff_t(walk_.size());
-    const auto pivot = std::ptrdiff_t(site);
-    const LatticePoint q = walk_[site];
-    for (std::ptrdiff_t j = pivot + 1; j < n; ++j) {
-      const LatticePoint t = apply_about(s, q, walk_[std::size_t(j)]);
-      moved_[std::size_t(j - pivot - 1)] = t;
-      std::ptrdiff_t i = pivot - 1;
-      if constexpr (stride == 2) i -= (j - i) & 1;
-      for (; i >= 0; i -= stride) {
-        if (walk_[std::size_t(i)] == t) return true;
-      }
-    }
-    return false;
-  }
+  static constexpr auto kCodes = signed_permutations(
+      [] {
+        if constexpr (K == LatticeKind::tetrahedral) {
+          return kTetrahedralGroup;
+        } else {
+          return kCubeGroup;
+        }
+      }());
 
-  bool clashes_hashed(std::size_t site, const Symmetry& s) {
-    const std::size_t n = walk_.size();
-    const LatticePoint q = walk_[site];
-    const std::size_t moved = n - site - 1;
-    set_.reset(std::min(site + 1, moved));
-    if (site + 1 <= moved) {
-      for (std::size_t i = 0; i <= site; ++i) set_.insert(walk_[i]);
-      for (std::size_t j = site + 1; j < n; ++j) {
-        const LatticePoint t = apply_about(s, q, walk_[j]);
-        if (set_.contains(t)) return true;
-        moved_[j - site - 1] = t;
-      }
-    } else {
-      for (std::size_t j = site + 1; j < n; ++j) {
-        const LatticePoint t = apply_about(s, q, walk_[j]);
-        set_.insert(t);
-        moved_[j - site - 1] = t;
-      }
-      for (std::size_t i = site; i-- > 0;) {
-        if (set_.contains(walk_[i])) return true;
-      }
-    }
-    return false;
+  bool move(std::size_t site, SignedPermutation g) {
+    const bool accepted = tree_ ? tree_->try_pivot(site, g) : array_->try_pivot(site, g);
+    stale_ = stale_ || accepted;
+    return accepted;
   }
 
   Rng* rng_;
   Poll* poll_;
-  LatticeWalk walk_;
-  LatticeWalk moved_;  // the moved part, built before the walk is touched
-  PointSet set_;
+  mutable LatticeWalk walk_;
+  mutable bool stale_ = false;
+  std::optional<PivotArray> array_;
+  std::optional<SawTree> tree_;
   double ratio_ = 0.0;
   std::uint64_t attempts_per_sample_ = 0;
 };
