@@ -139,7 +139,7 @@ class TarvexThreads(WorkerPlugin):
 def connect(args) -> Client:
     if args.scheduler:
         return Client(args.scheduler)
-    cluster = LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True,
+    cluster = LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True, host="127.0.0.1",
                            dashboard_address=None, silence_logs=logging.ERROR)
     return Client(cluster)
 
@@ -200,9 +200,9 @@ def main() -> None:
     per_chain = [spearman(c, r) for c, r in arrays]
     print(f"large sample: {parts[0].protein}, MJ energies, {parts[0].lattice} lattice, {chains} pivot chains x "
           f"{chain_samples} = {len(costs)} samples ({chain_seconds:.1f} s)")
-    print(f"  Spearman over the union:        {union:.12f}")
-    print(f"  scipy.stats.spearmanr, same arrays: {reference:.12f} ({'agrees' if agrees else 'DIFFERS'})")
-    print(f"  the chains' own coefficients:   {', '.join(f'{rho:.4f}' for rho in per_chain)}")
+    print(f"  Spearman over the union:             {union:.12f}")
+    print(f"  scipy.stats.spearmanr on the arrays: {reference:.12f} ({'agrees' if agrees else 'DIFFERS'})")
+    print(f"  the chains' own coefficients:        {', '.join(f'{rho:.4f}' for rho in per_chain)}")
     if args.json:
         with open(args.json, "w") as out:
             json.dump({"tasks": results, "union_spearman": union, "scipy_spearman": reference,
