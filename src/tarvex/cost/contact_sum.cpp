@@ -125,21 +125,22 @@ class Scratch {
 // rounding is monotone, so no pair's computed square is below the box's.
 
 double rows_portable(const Blocks<double> c, std::size_t n, const ContactPairs& p, ContactBand band, bool cull) {
-  const std::size_t blocks = blocks_of(n);
   double sum = 0.0;
   std::size_t row = 0;  // index of the row's first pair
   for (std::size_t i = 0; n - i > p.kmin; ++i) {
     const std::size_t j0 = i + p.kmin;
     const double xi = c.x[i], yi = c.y[i], zi = c.z[i];
-    for (std::size_t b = j0 / kBlock; b < blocks; ++b) {
+    // Without boxes the row is one stretch.
+    for (std::size_t start = cull ? j0 / kBlock * kBlock : j0; start < n; start += cull ? kBlock : n) {
       if (cull) {
+        const std::size_t b = start / kBlock;
         const double gx = std::max({c.lo_x[b] - xi, xi - c.hi_x[b], 0.0});
         const double gy = std::max({c.lo_y[b] - yi, yi - c.hi_y[b], 0.0});
         const double gz = std::max({c.lo_z[b] - zi, zi - c.hi_z[b], 0.0});
         if ((gx * gx + gy * gy) + gz * gz > band.beyond) continue;
       }
-      const std::size_t end = std::min(n, (b + 1) * kBlock);
-      for (std::size_t j = std::max(j0, b * kBlock); j < end; ++j) {
+      const std::size_t end = cull ? std::min(n, start + kBlock) : n;
+      for (std::size_t j = std::max(j0, start); j < end; ++j) {
         const double dx = xi - c.x[j], dy = yi - c.y[j], dz = zi - c.z[j];
         const double square = (dx * dx + dy * dy) + dz * dz;
         if (square <= band.sure || (!(square > band.beyond) && std::sqrt(square) <= p.dmax))
@@ -153,22 +154,22 @@ double rows_portable(const Blocks<double> c, std::size_t n, const ContactPairs& 
 
 double rows_portable(const Blocks<std::int32_t> c, std::size_t n, const ContactPairs& p,
                      const LatticeContactRule& rule, bool cull) {
-  const std::size_t blocks = blocks_of(n);
   const double s = rule.scale;
   double sum = 0.0;
   std::size_t row = 0;
   for (std::size_t i = 0; n - i > p.kmin; ++i) {
     const std::size_t j0 = i + p.kmin;
     const std::int32_t xi = c.x[i], yi = c.y[i], zi = c.z[i];
-    for (std::size_t b = j0 / kBlock; b < blocks; ++b) {
+    for (std::size_t start = cull ? j0 / kBlock * kBlock : j0; start < n; start += cull ? kBlock : n) {
       if (cull) {
+        const std::size_t b = start / kBlock;
         const std::int32_t gx = std::max({c.lo_x[b] - xi, xi - c.hi_x[b], 0});
         const std::int32_t gy = std::max({c.lo_y[b] - yi, yi - c.hi_y[b], 0});
         const std::int32_t gz = std::max({c.lo_z[b] - zi, zi - c.hi_z[b], 0});
         if (gx * gx + gy * gy + gz * gz > rule.maybe) continue;
       }
-      const std::size_t end = std::min(n, (b + 1) * kBlock);
-      for (std::size_t j = std::max(j0, b * kBlock); j < end; ++j) {
+      const std::size_t end = cull ? std::min(n, start + kBlock) : n;
+      for (std::size_t j = std::max(j0, start); j < end; ++j) {
         const std::int32_t dx = xi - c.x[j], dy = yi - c.y[j], dz = zi - c.z[j];
         const std::int32_t q = dx * dx + dy * dy + dz * dz;
         if (q <= rule.in || (q <= rule.maybe && within(double(xi) * s - double(c.x[j]) * s,
