@@ -296,13 +296,28 @@ PyRef new_conformation(std::span<const Point> points) {
   return PyRef(conformation_object(points, floats));
 }
 
-PyRef new_conformation_list(std::span<const Conformation> conformations) {
+namespace {
+
+template <class Conformations>
+PyRef conformation_list(std::size_t count, Conformations&& conformation) {
   const CollectionSuspended suspended;
   FloatCache floats;
-  PyRef list = PyRef::check(PyList_New(static_cast<Py_ssize_t>(conformations.size())));
-  for (std::size_t i = 0; i < conformations.size(); ++i)
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), conformation_object(conformations[i], floats));
+  PyRef list = PyRef::check(PyList_New(static_cast<Py_ssize_t>(count)));
+  for (std::size_t i = 0; i < count; ++i)
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), conformation_object(conformation(i), floats));
   return list;
+}
+
+}  // namespace
+
+PyRef new_conformation_list(std::span<const Conformation> conformations) {
+  return conformation_list(conformations.size(), [&](std::size_t i) { return std::span(conformations[i]); });
+}
+
+PyRef new_conformation_list(std::span<const Point> points, std::size_t n, std::size_t count) {
+  const bool fits = n == 0 ? points.empty() : points.size() % n == 0 && points.size() / n == count;
+  if (!fits) fail("{} points are not {} conformations of {} points", points.size(), count, n);
+  return conformation_list(count, [&](std::size_t i) { return points.subspan(i * n, n); });
 }
 
 }  // namespace tarvex::py
