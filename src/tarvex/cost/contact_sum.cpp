@@ -68,13 +68,17 @@ inline unsigned lanes_of(std::size_t jb, std::size_t j0, std::size_t n) {
 // Coordinates in columns over whole blocks (the last point repeated, so it
 // widens no box) and each block's bounding box, padded so that a vector load
 // of boxes past the last block stays inside; and the list of pairs in contact
-// waiting to be added, with room past the flush point for a whole row and one
-// vector store. The kernels take this view by value: its pointers stay in
+// waiting to be added, with room past the flush point for a block of rows and
+// one vector store. The kernels take this view by value: its pointers stay in
 // registers, not behind the thread's storage.
 template <class T>
 struct Blocks {
   T *x, *y, *z, *lo_x, *lo_y, *lo_z, *hi_x, *hi_y, *hi_z;
   std::uint32_t* hits;
+  // For a block of rows: the column blocks near it, and per row and such
+  // block the lanes surely in reach (low byte) and possibly in reach (high).
+  std::uint32_t* near_blocks;
+  std::uint16_t* lane_masks;
 
   void set(std::size_t i, T px, T py, T pz) { x[i] = px, y[i] = py, z[i] = pz; }
 
@@ -103,18 +107,23 @@ class Scratch {
     const std::size_t points = blocks_of(n) * kBlock;
     const std::size_t boxes = blocks_of(n) + kBlock;
     if (storage_.size() < 3 * points + 6 * boxes) storage_.resize(3 * points + 6 * boxes);
-    if (hits_.size() < kFlushAt + n + 2 * kBlock) hits_.resize(kFlushAt + n + 2 * kBlock);
+    if (hits_.size() < kFlushAt + kBlock * n + 2 * kBlock) hits_.resize(kFlushAt + kBlock * n + 2 * kBlock);
+    if (near_.size() < boxes) near_.resize(boxes);
+    if (masks_.size() < kBlock * boxes) masks_.resize(kBlock * boxes);
     Blocks<T> c{};
     T* at = storage_.data();
     for (T** column : {&c.x, &c.y, &c.z}) *column = std::exchange(at, at + points);
     for (T** column : {&c.lo_x, &c.lo_y, &c.lo_z, &c.hi_x, &c.hi_y, &c.hi_z}) *column = std::exchange(at, at + boxes);
     c.hits = hits_.data();
+    c.near_blocks = near_.data();
+    c.lane_masks = masks_.data();
     return c;
   }
 
  private:
   std::vector<T> storage_;
-  std::vector<std::uint32_t> hits_;
+  std::vector<std::uint32_t> hits_, near_;
+  std::vector<std::uint16_t> masks_;
 };
 
 // --- Portable rows ---------------------------------------------------------------
@@ -288,12 +297,6 @@ template <int Predicate>
   return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
 }
 
-[[gnu::target("avx2")]] inline __m256i gap_epi32(__m256i pi, const std::int32_t* lo, const std::int32_t* hi) {
-  const __m256i below = _mm256_sub_epi32(column_epi32(lo), pi);
-  const __m256i above = _mm256_sub_epi32(pi, column_epi32(hi));
-  return _mm256_max_epi32(_mm256_max_epi32(below, above), _mm256_setzero_si256());
-}
-
 [[gnu::target("avx2")]] inline __m256i norm_epi32(__m256i dx, __m256i dy, __m256i dz) {
   return _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(dx, dx), _mm256_mullo_epi32(dy, dy)),
                           _mm256_mullo_epi32(dz, dz));
@@ -304,6 +307,18 @@ template <int Predicate>
   return ~unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(value, bound)))) & 0xFFu;
 }
 
+// The gap between one box (lo, hi) and each of eight others, per coordinate.
+[[gnu::target("avx2")]] inline __m256i box_gap_epi32(__m256i lo, __m256i hi, const std::int32_t* other_lo,
+                                                     const std::int32_t* other_hi) {
+  const __m256i below = _mm256_sub_epi32(column_epi32(other_lo), hi);
+  const __m256i above = _mm256_sub_epi32(lo, column_epi32(other_hi));
+  return _mm256_max_epi32(_mm256_max_epi32(below, above), _mm256_setzero_si256());
+}
+
+// Lattice walks go by blocks of eight rows: one box test per pair of blocks
+// rules out most of them for all eight rows at once, and each block near
+// enough is loaded once for the eight. The pairs are then listed row by row,
+// so still in pair order.
 [[gnu::target("avx2,popcnt")]] double rows_avx2(const Blocks<std::int32_t> c, std::size_t n, const ContactPairs& p,
                                                 const LatticeContactRule& rule, bool cull) {
   const std::size_t blocks = blocks_of(n);
@@ -311,35 +326,63 @@ template <int Predicate>
   const __m256i in_bound = _mm256_set1_epi32(rule.in), maybe_bound = _mm256_set1_epi32(rule.maybe);
   Hits hits{c.hits};
   double sum = 0.0;
-  std::size_t row = 0;
-  for (std::size_t i = 0; n - i > p.kmin; ++i) {
-    const std::size_t j0 = i + p.kmin;
-    const __m256i xi = _mm256_set1_epi32(c.x[i]), yi = _mm256_set1_epi32(c.y[i]), zi = _mm256_set1_epi32(c.z[i]);
-    for (std::size_t b = j0 / kBlock; b < blocks; b += 8) {
+  std::size_t row = 0;  // index of the first pair of row i
+  for (std::size_t first = 0; first < n && n - first > p.kmin; first += kBlock) {
+    const std::size_t a = first / kBlock;
+    // The column blocks that can hold a pair of these rows, and of those the
+    // ones near enough.
+    std::size_t near = 0;
+    const __m256i lo_x = _mm256_set1_epi32(c.lo_x[a]), lo_y = _mm256_set1_epi32(c.lo_y[a]),
+                  lo_z = _mm256_set1_epi32(c.lo_z[a]), hi_x = _mm256_set1_epi32(c.hi_x[a]),
+                  hi_y = _mm256_set1_epi32(c.hi_y[a]), hi_z = _mm256_set1_epi32(c.hi_z[a]);
+    for (std::size_t b = (first + p.kmin) / kBlock; b < blocks; b += 8) {
       unsigned live = blocks - b >= 8 ? 0xFFu : (1u << (blocks - b)) - 1u;
       if (cull) {
-        live &= at_most(norm_epi32(gap_epi32(xi, c.lo_x + b, c.hi_x + b), gap_epi32(yi, c.lo_y + b, c.hi_y + b),
-                                   gap_epi32(zi, c.lo_z + b, c.hi_z + b)),
+        live &= at_most(norm_epi32(box_gap_epi32(lo_x, hi_x, c.lo_x + b, c.hi_x + b),
+                                   box_gap_epi32(lo_y, hi_y, c.lo_y + b, c.hi_y + b),
+                                   box_gap_epi32(lo_z, hi_z, c.lo_z + b, c.hi_z + b)),
                         maybe_bound);
       }
-      for (; live != 0; live &= live - 1) {
-        const std::size_t jb = (b + unsigned(__builtin_ctz(live))) * kBlock;
-        const __m256i q = norm_epi32(_mm256_sub_epi32(xi, column_epi32(c.x + jb)),
-                                     _mm256_sub_epi32(yi, column_epi32(c.y + jb)),
-                                     _mm256_sub_epi32(zi, column_epi32(c.z + jb)));
-        const unsigned lanes = lanes_of(jb, j0, n);
-        unsigned in = at_most(q, in_bound) & lanes;
-        const unsigned maybe = at_most(q, maybe_bound) & lanes;
-        for (unsigned near = maybe & ~in; near != 0; near &= near - 1) [[unlikely]] {
-          const std::size_t j = jb + unsigned(__builtin_ctz(near));
+      for (; live != 0; live &= live - 1) c.near_blocks[near++] = std::uint32_t(b + unsigned(__builtin_ctz(live)));
+    }
+    // For each row of the block and each near block, the lanes of pairs
+    // surely in reach (low byte) and of pairs whose doubles must decide
+    // (high byte), lanes before the row's first pair or past the chain cleared.
+    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), length = _mm256_set1_epi32(std::int32_t(n));
+    for (std::size_t t = 0; t < near; ++t) {
+      const std::size_t jb = std::size_t(c.near_blocks[t]) * kBlock;
+      const __m256i x = column_epi32(c.x + jb), y = column_epi32(c.y + jb), z = column_epi32(c.z + jb);
+      const __m256i j = _mm256_add_epi32(_mm256_set1_epi32(std::int32_t(jb)), lane);
+      const __m256i in_chain = _mm256_cmpgt_epi32(length, j);
+      for (std::size_t r = 0; r < kBlock; ++r) {
+        const std::size_t i = first + r;
+        const __m256i q = norm_epi32(_mm256_sub_epi32(_mm256_set1_epi32(c.x[i]), x),
+                                     _mm256_sub_epi32(_mm256_set1_epi32(c.y[i]), y),
+                                     _mm256_sub_epi32(_mm256_set1_epi32(c.z[i]), z));
+        const __m256i pairs = _mm256_and_si256(
+            in_chain, _mm256_cmpgt_epi32(j, _mm256_set1_epi32(std::int32_t(i + p.kmin) - 1)));
+        const unsigned lanes = unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(pairs)));
+        const unsigned in = at_most(q, in_bound) & lanes;
+        c.lane_masks[r * near + t] = std::uint16_t(in | (at_most(q, maybe_bound) & lanes & ~in) << 8);
+      }
+    }
+    // The pairs, row by row.
+    for (std::size_t i = first; i < first + kBlock && i < n && n - i > p.kmin; ++i) {
+      const std::size_t j0 = i + p.kmin;
+      const std::uint16_t* masks = c.lane_masks + (i - first) * near;
+      for (std::size_t t = 0; t < near; ++t) {
+        const std::size_t jb = std::size_t(c.near_blocks[t]) * kBlock;
+        unsigned in = masks[t] & 0xFFu;
+        for (unsigned maybe = masks[t] >> 8; maybe != 0; maybe &= maybe - 1) [[unlikely]] {
+          const std::size_t j = jb + unsigned(__builtin_ctz(maybe));
           if (within(double(c.x[i]) * s - double(c.x[j]) * s, double(c.y[i]) * s - double(c.y[j]) * s,
                      double(c.z[i]) * s - double(c.z[j]) * s, p.dmax))
-            in |= near & -near;
+            in |= maybe & -maybe;
         }
         hits.pack(in, std::uint32_t(row + jb - j0));
       }
+      row += n - j0;
     }
-    row += n - j0;
     if (hits.count >= kFlushAt) hits.add_to(sum, p.energies);
   }
   hits.add_to(sum, p.energies);
@@ -374,11 +417,10 @@ constexpr double kMargin = 0x1p-28;
 
 // Fills the columns from the walk; returns the largest coordinate magnitude.
 std::int64_t fill(Blocks<std::int32_t> c, std::span<const LatticePoint> walk) {
+  for (std::size_t i = 0; i < walk.size(); ++i) c.set(i, walk[i].x, walk[i].y, walk[i].z);
   std::int32_t low = 0, high = 0;
-  for (std::size_t i = 0; i < walk.size(); ++i) {
-    const LatticePoint p = walk[i];
-    c.set(i, p.x, p.y, p.z);
-    low = std::min({low, p.x, p.y, p.z}), high = std::max({high, p.x, p.y, p.z});
+  for (const std::int32_t* column : {c.x, c.y, c.z}) {
+    for (std::size_t i = 0; i < walk.size(); ++i) low = std::min(low, column[i]), high = std::max(high, column[i]);
   }
   return std::max(-std::int64_t{low}, std::int64_t{high});
 }
