@@ -57,14 +57,6 @@ ContactBand contact_band(double dmax) {
   return {square * (1.0 - kWidth), beyond};
 }
 
-// The lanes of the block starting at jb that are pairs of the row starting at j0.
-inline unsigned lanes_of(std::size_t jb, std::size_t j0, std::size_t n) {
-  unsigned lanes = 0xFFu;
-  if (j0 > jb) lanes &= 0xFFu << (j0 - jb);
-  if (n < jb + kBlock) lanes &= 0xFFu >> (jb + kBlock - n);
-  return lanes;
-}
-
 // Coordinates in columns over whole blocks (the last point repeated, so it
 // widens no box) and each block's bounding box, padded so that a vector load
 // of boxes past the last block stays inside; and the list of pairs in contact
@@ -235,64 +227,6 @@ struct Hits {
   }
 };
 
-[[gnu::target("avx2")]] inline __m256d square_pd(__m256d xi, __m256d yi, __m256d zi, const double* x, const double* y,
-                                                 const double* z) {
-  const __m256d dx = _mm256_sub_pd(xi, _mm256_loadu_pd(x));
-  const __m256d dy = _mm256_sub_pd(yi, _mm256_loadu_pd(y));
-  const __m256d dz = _mm256_sub_pd(zi, _mm256_loadu_pd(z));
-  return _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy)), _mm256_mul_pd(dz, dz));
-}
-
-[[gnu::target("avx2")]] inline __m256d gap_pd(__m256d pi, const double* lo, const double* hi) {
-  return _mm256_max_pd(_mm256_max_pd(_mm256_sub_pd(_mm256_loadu_pd(lo), pi), _mm256_sub_pd(pi, _mm256_loadu_pd(hi))),
-                       _mm256_setzero_pd());
-}
-
-template <int Predicate>
-[[gnu::target("avx2")]] inline unsigned mask_pd(__m256d low, __m256d high, __m256d bound) {
-  return unsigned(_mm256_movemask_pd(_mm256_cmp_pd(low, bound, Predicate))) |
-         unsigned(_mm256_movemask_pd(_mm256_cmp_pd(high, bound, Predicate))) << 4;
-}
-
-[[gnu::target("avx2,popcnt")]] double rows_avx2(const Blocks<double> c, std::size_t n, const ContactPairs& p,
-                                                ContactBand band, bool cull) {
-  const std::size_t blocks = blocks_of(n);
-  const __m256d sure = _mm256_set1_pd(band.sure), beyond = _mm256_set1_pd(band.beyond);
-  Hits hits{c.hits};
-  double sum = 0.0;
-  std::size_t row = 0;  // index of the row's first pair
-  for (std::size_t i = 0; n - i > p.kmin; ++i) {
-    const std::size_t j0 = i + p.kmin;
-    const __m256d xi = _mm256_set1_pd(c.x[i]), yi = _mm256_set1_pd(c.y[i]), zi = _mm256_set1_pd(c.z[i]);
-    for (std::size_t b = j0 / kBlock; b < blocks; b += 4) {
-      unsigned live = blocks - b >= 4 ? 0xFu : (1u << (blocks - b)) - 1u;
-      if (cull) {
-        const __m256d gx = gap_pd(xi, c.lo_x + b, c.hi_x + b), gy = gap_pd(yi, c.lo_y + b, c.hi_y + b),
-                      gz = gap_pd(zi, c.lo_z + b, c.hi_z + b);
-        const __m256d g2 = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(gx, gx), _mm256_mul_pd(gy, gy)), _mm256_mul_pd(gz, gz));
-        live &= unsigned(_mm256_movemask_pd(_mm256_cmp_pd(g2, beyond, _CMP_NGT_UQ)));
-      }
-      for (; live != 0; live &= live - 1) {
-        const std::size_t jb = (b + unsigned(__builtin_ctz(live))) * kBlock;
-        const __m256d low = square_pd(xi, yi, zi, c.x + jb, c.y + jb, c.z + jb);
-        const __m256d high = square_pd(xi, yi, zi, c.x + jb + 4, c.y + jb + 4, c.z + jb + 4);
-        const unsigned lanes = lanes_of(jb, j0, n);
-        unsigned in = mask_pd<_CMP_LE_OQ>(low, high, sure) & lanes;
-        const unsigned maybe = mask_pd<_CMP_NGT_UQ>(low, high, beyond) & lanes;
-        for (unsigned near = maybe & ~in; near != 0; near &= near - 1) [[unlikely]] {
-          const std::size_t j = jb + unsigned(__builtin_ctz(near));
-          if (within(c.x[i] - c.x[j], c.y[i] - c.y[j], c.z[i] - c.z[j], p.dmax)) in |= near & -near;
-        }
-        hits.pack(in, std::uint32_t(row + jb - j0));
-      }
-    }
-    row += n - j0;
-    if (hits.count >= kFlushAt) hits.add_to(sum, p.energies);
-  }
-  hits.add_to(sum, p.energies);
-  return sum;
-}
-
 [[gnu::target("avx2")]] inline __m256i column_epi32(const std::int32_t* at) {
   return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
 }
@@ -307,63 +241,128 @@ template <int Predicate>
   return ~unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(value, bound)))) & 0xFFu;
 }
 
-// The gap between one box (lo, hi) and each of eight others, per coordinate.
-[[gnu::target("avx2")]] inline __m256i box_gap_epi32(__m256i lo, __m256i hi, const std::int32_t* other_lo,
+// The gap between one box [lo, hi] and each of eight others, along one axis.
+[[gnu::target("avx2")]] inline __m256i box_gap_epi32(std::int32_t lo, std::int32_t hi, const std::int32_t* other_lo,
                                                      const std::int32_t* other_hi) {
-  const __m256i below = _mm256_sub_epi32(column_epi32(other_lo), hi);
-  const __m256i above = _mm256_sub_epi32(lo, column_epi32(other_hi));
+  const __m256i below = _mm256_sub_epi32(column_epi32(other_lo), _mm256_set1_epi32(hi));
+  const __m256i above = _mm256_sub_epi32(_mm256_set1_epi32(lo), column_epi32(other_hi));
   return _mm256_max_epi32(_mm256_max_epi32(below, above), _mm256_setzero_si256());
 }
 
-// Lattice walks go by blocks of eight rows: one box test per pair of blocks
-// rules out most of them for all eight rows at once, and each block near
-// enough is loaded once for the eight. The pairs are then listed row by row,
-// so still in pair order.
-[[gnu::target("avx2,popcnt")]] double rows_avx2(const Blocks<std::int32_t> c, std::size_t n, const ContactPairs& p,
-                                                const LatticeContactRule& rule, bool cull) {
+// The same for four boxes of doubles. For finite coordinates rounding is
+// monotone, so no pair of the two boxes has a computed square below theirs.
+[[gnu::target("avx2")]] inline __m256d box_gap_pd(double lo, double hi, const double* other_lo, const double* other_hi) {
+  const __m256d below = _mm256_sub_pd(_mm256_loadu_pd(other_lo), _mm256_set1_pd(hi));
+  const __m256d above = _mm256_sub_pd(_mm256_set1_pd(lo), _mm256_loadu_pd(other_hi));
+  return _mm256_max_pd(_mm256_max_pd(below, above), _mm256_setzero_pd());
+}
+
+[[gnu::target("avx2")]] inline __m256d norm_pd(__m256d dx, __m256d dy, __m256d dz) {
+  return _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy)), _mm256_mul_pd(dz, dz));
+}
+
+template <int Predicate>
+[[gnu::target("avx2")]] inline unsigned mask_pd(__m256d low, __m256d high, __m256d bound) {
+  return unsigned(_mm256_movemask_pd(_mm256_cmp_pd(low, bound, Predicate))) |
+         unsigned(_mm256_movemask_pd(_mm256_cmp_pd(high, bound, Predicate))) << 4;
+}
+
+// What the walk over blocks asks of the coordinates: which of eight column
+// blocks from b on are near row block a, and for row i against the block at
+// jb the lanes surely in reach (low byte) and those the doubles must decide
+// (high byte); then that decision for one pair.
+
+struct WalkGeometry {
+  Blocks<std::int32_t> c;
+  __m256i in_bound, maybe_bound;
+  double scale, dmax;
+
+  [[gnu::target("avx2")]] unsigned near(std::size_t a, std::size_t b) const {
+    return at_most(norm_epi32(box_gap_epi32(c.lo_x[a], c.hi_x[a], c.lo_x + b, c.hi_x + b),
+                              box_gap_epi32(c.lo_y[a], c.hi_y[a], c.lo_y + b, c.hi_y + b),
+                              box_gap_epi32(c.lo_z[a], c.hi_z[a], c.lo_z + b, c.hi_z + b)),
+                   maybe_bound);
+  }
+
+  [[gnu::target("avx2")]] unsigned lanes(std::size_t i, std::size_t jb) const {
+    const __m256i q = norm_epi32(_mm256_sub_epi32(_mm256_set1_epi32(c.x[i]), column_epi32(c.x + jb)),
+                                 _mm256_sub_epi32(_mm256_set1_epi32(c.y[i]), column_epi32(c.y + jb)),
+                                 _mm256_sub_epi32(_mm256_set1_epi32(c.z[i]), column_epi32(c.z + jb)));
+    const unsigned in = at_most(q, in_bound);
+    return in | (at_most(q, maybe_bound) & ~in) << 8;
+  }
+
+  bool decide(std::size_t i, std::size_t j) const {
+    const double s = scale;
+    return within(double(c.x[i]) * s - double(c.x[j]) * s, double(c.y[i]) * s - double(c.y[j]) * s,
+                  double(c.z[i]) * s - double(c.z[j]) * s, dmax);
+  }
+};
+
+struct PointGeometry {
+  Blocks<double> c;
+  __m256d sure, beyond;
+  double dmax;
+
+  [[gnu::target("avx2")]] unsigned near(std::size_t a, std::size_t b) const {
+    return near_four(a, b) | near_four(a, b + 4) << 4;
+  }
+
+  [[gnu::target("avx2")]] unsigned near_four(std::size_t a, std::size_t b) const {
+    const __m256d g2 = norm_pd(box_gap_pd(c.lo_x[a], c.hi_x[a], c.lo_x + b, c.hi_x + b),
+                               box_gap_pd(c.lo_y[a], c.hi_y[a], c.lo_y + b, c.hi_y + b),
+                               box_gap_pd(c.lo_z[a], c.hi_z[a], c.lo_z + b, c.hi_z + b));
+    return unsigned(_mm256_movemask_pd(_mm256_cmp_pd(g2, beyond, _CMP_NGT_UQ)));
+  }
+
+  [[gnu::target("avx2")]] unsigned lanes(std::size_t i, std::size_t jb) const {
+    const __m256d low = square(i, jb), high = square(i, jb + 4);
+    const unsigned in = mask_pd<_CMP_LE_OQ>(low, high, sure);
+    return in | (mask_pd<_CMP_NGT_UQ>(low, high, beyond) & ~in) << 8;
+  }
+
+  [[gnu::target("avx2")]] __m256d square(std::size_t i, std::size_t at) const {
+    return norm_pd(_mm256_sub_pd(_mm256_set1_pd(c.x[i]), _mm256_loadu_pd(c.x + at)),
+                   _mm256_sub_pd(_mm256_set1_pd(c.y[i]), _mm256_loadu_pd(c.y + at)),
+                   _mm256_sub_pd(_mm256_set1_pd(c.z[i]), _mm256_loadu_pd(c.z + at)));
+  }
+
+  bool decide(std::size_t i, std::size_t j) const {
+    return within(c.x[i] - c.x[j], c.y[i] - c.y[j], c.z[i] - c.z[j], dmax);
+  }
+};
+
+// Rows go by blocks of eight: one box test per pair of blocks rules out most
+// of them for all eight rows at once, and each block near enough is loaded
+// once for the eight. The pairs are then listed row by row, so in pair order.
+template <class Geometry, class T>
+[[gnu::target("avx2,popcnt")]] double block_rows_avx2(const Blocks<T> c, std::size_t n, const ContactPairs& p,
+                                                      const Geometry& g, bool cull) {
   const std::size_t blocks = blocks_of(n);
-  const double s = rule.scale;
-  const __m256i in_bound = _mm256_set1_epi32(rule.in), maybe_bound = _mm256_set1_epi32(rule.maybe);
+  const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), length = _mm256_set1_epi32(std::int32_t(n));
   Hits hits{c.hits};
   double sum = 0.0;
   std::size_t row = 0;  // index of the first pair of row i
   for (std::size_t first = 0; first < n && n - first > p.kmin; first += kBlock) {
-    const std::size_t a = first / kBlock;
-    // The column blocks that can hold a pair of these rows, and of those the
-    // ones near enough.
+    // The column blocks that can hold a pair of these rows and are near enough.
     std::size_t near = 0;
-    const __m256i lo_x = _mm256_set1_epi32(c.lo_x[a]), lo_y = _mm256_set1_epi32(c.lo_y[a]),
-                  lo_z = _mm256_set1_epi32(c.lo_z[a]), hi_x = _mm256_set1_epi32(c.hi_x[a]),
-                  hi_y = _mm256_set1_epi32(c.hi_y[a]), hi_z = _mm256_set1_epi32(c.hi_z[a]);
     for (std::size_t b = (first + p.kmin) / kBlock; b < blocks; b += 8) {
       unsigned live = blocks - b >= 8 ? 0xFFu : (1u << (blocks - b)) - 1u;
-      if (cull) {
-        live &= at_most(norm_epi32(box_gap_epi32(lo_x, hi_x, c.lo_x + b, c.hi_x + b),
-                                   box_gap_epi32(lo_y, hi_y, c.lo_y + b, c.hi_y + b),
-                                   box_gap_epi32(lo_z, hi_z, c.lo_z + b, c.hi_z + b)),
-                        maybe_bound);
-      }
+      if (cull) live &= g.near(first / kBlock, b);
       for (; live != 0; live &= live - 1) c.near_blocks[near++] = std::uint32_t(b + unsigned(__builtin_ctz(live)));
     }
-    // For each row of the block and each near block, the lanes of pairs
-    // surely in reach (low byte) and of pairs whose doubles must decide
-    // (high byte), lanes before the row's first pair or past the chain cleared.
-    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), length = _mm256_set1_epi32(std::int32_t(n));
+    // Lane masks of each row against each near block, lanes before the row's
+    // first pair or past the chain cleared.
     for (std::size_t t = 0; t < near; ++t) {
       const std::size_t jb = std::size_t(c.near_blocks[t]) * kBlock;
-      const __m256i x = column_epi32(c.x + jb), y = column_epi32(c.y + jb), z = column_epi32(c.z + jb);
       const __m256i j = _mm256_add_epi32(_mm256_set1_epi32(std::int32_t(jb)), lane);
       const __m256i in_chain = _mm256_cmpgt_epi32(length, j);
       for (std::size_t r = 0; r < kBlock; ++r) {
         const std::size_t i = first + r;
-        const __m256i q = norm_epi32(_mm256_sub_epi32(_mm256_set1_epi32(c.x[i]), x),
-                                     _mm256_sub_epi32(_mm256_set1_epi32(c.y[i]), y),
-                                     _mm256_sub_epi32(_mm256_set1_epi32(c.z[i]), z));
         const __m256i pairs = _mm256_and_si256(
             in_chain, _mm256_cmpgt_epi32(j, _mm256_set1_epi32(std::int32_t(i + p.kmin) - 1)));
         const unsigned lanes = unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(pairs)));
-        const unsigned in = at_most(q, in_bound) & lanes;
-        c.lane_masks[r * near + t] = std::uint16_t(in | (at_most(q, maybe_bound) & lanes & ~in) << 8);
+        c.lane_masks[r * near + t] = std::uint16_t(g.lanes(i, jb) & (lanes | lanes << 8));
       }
     }
     // The pairs, row by row.
@@ -374,10 +373,7 @@ template <int Predicate>
         const std::size_t jb = std::size_t(c.near_blocks[t]) * kBlock;
         unsigned in = masks[t] & 0xFFu;
         for (unsigned maybe = masks[t] >> 8; maybe != 0; maybe &= maybe - 1) [[unlikely]] {
-          const std::size_t j = jb + unsigned(__builtin_ctz(maybe));
-          if (within(double(c.x[i]) * s - double(c.x[j]) * s, double(c.y[i]) * s - double(c.y[j]) * s,
-                     double(c.z[i]) * s - double(c.z[j]) * s, p.dmax))
-            in |= maybe & -maybe;
+          if (g.decide(i, jb + unsigned(__builtin_ctz(maybe)))) in |= maybe & -maybe;
         }
         hits.pack(in, std::uint32_t(row + jb - j0));
       }
@@ -387,6 +383,18 @@ template <int Predicate>
   }
   hits.add_to(sum, p.energies);
   return sum;
+}
+
+[[gnu::target("avx2,popcnt")]] double rows_avx2(const Blocks<double> c, std::size_t n, const ContactPairs& p,
+                                                ContactBand band, bool cull) {
+  const PointGeometry geometry{c, _mm256_set1_pd(band.sure), _mm256_set1_pd(band.beyond), p.dmax};
+  return block_rows_avx2(c, n, p, geometry, cull);
+}
+
+[[gnu::target("avx2,popcnt")]] double rows_avx2(const Blocks<std::int32_t> c, std::size_t n, const ContactPairs& p,
+                                                const LatticeContactRule& rule, bool cull) {
+  const WalkGeometry geometry{c, _mm256_set1_epi32(rule.in), _mm256_set1_epi32(rule.maybe), rule.scale, p.dmax};
+  return block_rows_avx2(c, n, p, geometry, cull);
 }
 
 #else
