@@ -68,7 +68,8 @@ struct Blocks {
   T *x, *y, *z, *lo_x, *lo_y, *lo_z, *hi_x, *hi_y, *hi_z;
   std::uint32_t* hits;
   // For a block of rows: the column blocks near it, and per row and such
-  // block the lanes surely in reach (low byte) and possibly in reach (high).
+  // block the lanes surely in reach (low byte) and those the doubles must
+  // decide (high byte).
   std::uint32_t* near_blocks;
   std::uint16_t* lane_masks;
 
@@ -184,7 +185,7 @@ double rows_portable(const Blocks<std::int32_t> c, std::size_t n, const ContactP
   return sum;
 }
 
-// --- AVX2 rows: the same walk over the pairs, a block per step ----------------------
+// --- AVX2: blocks of rows against blocks of columns ---------------------------------
 //
 // The pairs in contact of a block are packed, as pair indices in pair order,
 // into a list that is added up now and then: the distance tests then run
@@ -212,7 +213,6 @@ constexpr std::array<std::uint64_t, 256> kPackedLanes = [] {
 struct Hits {
   std::uint32_t* list;
   std::size_t count = 0;
-
 
   [[gnu::target("avx2,popcnt")]] void pack(unsigned lanes, std::uint32_t first) {
     const __m256i index = _mm256_add_epi32(_mm256_set1_epi32(std::int32_t(first)),
