@@ -385,16 +385,44 @@ template <class Geometry, class T>
   return sum;
 }
 
+// Short chains, where every block is near every other: row by row, each row
+// against the blocks from its first pair on, without the detour through
+// lane masks.
+template <class Geometry, class T>
+[[gnu::target("avx2,popcnt")]] double single_rows_avx2(const Blocks<T> c, std::size_t n, const ContactPairs& p,
+                                                       const Geometry& g) {
+  const std::size_t blocks = blocks_of(n);
+  Hits hits{c.hits};
+  double sum = 0.0;
+  std::size_t row = 0;
+  for (std::size_t i = 0; n - i > p.kmin; ++i) {
+    const std::size_t j0 = i + p.kmin;
+    for (std::size_t jb = j0 / kBlock * kBlock; jb < blocks * kBlock; jb += kBlock) {
+      // The lanes at j0 and on, before n.
+      const unsigned lanes = (0xFFu << (j0 > jb ? j0 - jb : 0)) & (0xFFu >> (jb + kBlock - std::min(n, jb + kBlock)));
+      const unsigned masks = g.lanes(i, jb) & (lanes | lanes << 8);
+      unsigned in = masks & 0xFFu;
+      for (unsigned maybe = masks >> 8; maybe != 0; maybe &= maybe - 1) [[unlikely]] {
+        if (g.decide(i, jb + unsigned(__builtin_ctz(maybe)))) in |= maybe & -maybe;
+      }
+      hits.pack(in, std::uint32_t(row + jb - j0));
+    }
+    row += n - j0;
+  }
+  hits.add_to(sum, p.energies);
+  return sum;
+}
+
 [[gnu::target("avx2,popcnt")]] double rows_avx2(const Blocks<double> c, std::size_t n, const ContactPairs& p,
                                                 ContactBand band, bool cull) {
   const PointGeometry geometry{c, _mm256_set1_pd(band.sure), _mm256_set1_pd(band.beyond), p.dmax};
-  return block_rows_avx2(c, n, p, geometry, cull);
+  return n < kCullFrom ? single_rows_avx2(c, n, p, geometry) : block_rows_avx2(c, n, p, geometry, cull);
 }
 
 [[gnu::target("avx2,popcnt")]] double rows_avx2(const Blocks<std::int32_t> c, std::size_t n, const ContactPairs& p,
                                                 const LatticeContactRule& rule, bool cull) {
   const WalkGeometry geometry{c, _mm256_set1_epi32(rule.in), _mm256_set1_epi32(rule.maybe), rule.scale, p.dmax};
-  return block_rows_avx2(c, n, p, geometry, cull);
+  return n < kCullFrom ? single_rows_avx2(c, n, p, geometry) : block_rows_avx2(c, n, p, geometry, cull);
 }
 
 #else
