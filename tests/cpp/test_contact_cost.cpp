@@ -1,6 +1,7 @@
 // Tests of the contact-energy cost: the pair table, its failures and the contact rule.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -8,9 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "contact_reference.hpp"
+#include "panic_message.hpp"
+#include "tarvex/cost/contact_sum.hpp"
 #include "tarvex/cost/cost.hpp"
 #include "tarvex/fail.hpp"
-#include "panic_message.hpp"
+#include "tarvex/walks/lattice.hpp"
+#include "walk_helpers.hpp"
 
 namespace tarvex {
 namespace {
@@ -209,6 +214,136 @@ TEST(ContactDistance, DecidesLikeTheSquareRootFormulaAtTheBoundary) {
       }
     }
   }
+}
+
+// --- The fast sums against the pair-by-pair loop, bit for bit -------------------------
+
+// Energies of very different sizes, so that any change in which pairs count
+// or in the order they are added shows in the sum.
+ContactEnergyCost spread_cost(std::size_t n, std::uint64_t kmin, double dmax, Rng& rng) {
+  EnergyTable table;
+  std::string seq;
+  for (std::size_t i = 0; i < n; ++i) seq += char('A' + rng.uniform(0, 20));
+  for (char32_t a = U'A'; a < U'A' + 20; ++a)
+    for (char32_t b = U'A'; b < U'A' + 20; ++b)
+      table[a][b] = std::ldexp(double(rng.uniform(1, 1000)) / 7.0, int(rng.uniform(0, 40)) - 20);
+  return build_contact_energy_cost(table, seq, kmin, dmax);
+}
+
+// Every entry and kernel gives the pair-by-pair sum of the conformation the
+// driver builds from the walk.
+void expect_same_sums(const ContactEnergyCost& cost, const LatticeWalk& walk, double scale, const std::string& what) {
+  const Conformation points = to_conformation(walk, scale);
+  const double want = reference::contact_energy(cost, points);
+  const ContactPairs pairs{cost.pair_energies.data(), cost.kmin, cost.dmax};
+  const LatticeContactRule rule = lattice_contact_rule(scale, cost.dmax);
+  const auto bits = [](double v) { return std::bit_cast<std::uint64_t>(v); };
+  ASSERT_EQ(bits(cost.evaluate(points)), bits(want)) << what;
+  ASSERT_EQ(bits(cost.evaluate(walk, scale)), bits(want)) << what;
+  if (cost.dmax >= 0.0 && cost.kmin < walk.size()) {
+    ASSERT_EQ(bits(contact_sum(points, pairs, ContactKernel::portable)), bits(want)) << what;
+    ASSERT_EQ(bits(contact_sum(walk, rule, pairs, ContactKernel::portable)), bits(want)) << what;
+  }
+}
+
+class ContactSumOnLattice : public ::testing::TestWithParam<LatticeKind> {};
+
+TEST_P(ContactSumOnLattice, EqualsThePairByPairSumBitForBit) {
+  const Lattice lattice(GetParam());
+  Rng rng = Rng::seeded(7 + std::uint64_t(GetParam()));
+  const double scale = lattice_scale(lattice, 3.8);
+  // Lattice distances in space, where the integers must defer to the doubles.
+  const double on_lattice[] = {3.8, scale * std::sqrt(2.0), scale * 2.0, scale * std::sqrt(8.0), scale * std::sqrt(11.0)};
+  for (std::size_t n : {1u, 2u, 9u, 20u, 23u, 24u, 64u, 105u, 300u}) {
+    for (int round = 0; round < 6; ++round) {
+      // Self-avoiding samples, and free random walks whose repeated points give pairs at distance 0.
+      const LatticeWalk walk = round % 3 == 2 ? random_walk(lattice, n, rng) : dimerize(lattice, n, rng);
+      for (std::uint64_t kmin : {0u, 1u, 3u}) {
+        for (double dmax : {7.8, 5.0, 0.0, kInf, on_lattice[round % 5], std::nextafter(on_lattice[round % 5], 0.0),
+                            std::nextafter(on_lattice[round % 5], kInf)}) {
+          const ContactEnergyCost cost = spread_cost(n, kmin, dmax, rng);
+          expect_same_sums(cost, walk, scale, "n " + std::to_string(n) + " kmin " + std::to_string(kmin) +
+                                                  " dmax " + std::to_string(dmax));
+        }
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllLattices, ContactSumOnLattice,
+                         ::testing::Values(LatticeKind::tetrahedral, LatticeKind::fcc, LatticeKind::bcc,
+                                           LatticeKind::cubic),
+                         [](const auto& info) { return std::to_string(int(info.param)); });
+
+// Scales and walks outside the range where lattice integers decide: the sum
+// falls back to the doubles and must still agree.
+TEST(ContactSumOnLattice, ExtremeScalesDmaxAndFarWalksAgree) {
+  const Lattice lattice(LatticeKind::cubic);
+  Rng rng = Rng::seeded(99);
+  LatticeWalk walk = dimerize(lattice, 40, rng);
+  LatticeWalk far = walk;
+  for (LatticePoint& p : far) p = p + LatticePoint{1 << 14, -(1 << 20), 5};
+  for (double scale : {3.8, -3.8, 0.0, -0.0, 1e-300, 1e-160, 1e150, 1e300, kInf, kNaN}) {
+    for (double dmax : {7.8, 1e-300, 1e-160, 1e150, 1e300, kInf, -1.0, kNaN, -0.0}) {
+      for (const LatticeWalk* w : {&walk, &far}) {
+        const ContactEnergyCost cost = spread_cost(w->size(), 1, dmax, rng);
+        expect_same_sums(cost, *w, scale, "scale " + std::to_string(scale) + " dmax " + std::to_string(dmax));
+      }
+    }
+  }
+}
+
+// Coordinates that are not on a lattice: NaN and infinities disable the
+// boxes, huge and tiny ones stress the band around dmax².
+TEST(ContactSumOnPoints, AnyCoordinatesAgreeWithThePairByPairSum) {
+  Rng rng = Rng::seeded(5);
+  for (double spread : {1.0, 10.0, 1e-160, 1e160}) {
+    for (std::size_t n : {5u, 30u, 77u}) {
+      Conformation points;
+      for (std::size_t i = 0; i < n; ++i) {
+        const auto coordinate = [&] { return spread * (double(rng.uniform(0, 20001)) / 1000.0 - 10.0); };
+        points.push_back({coordinate(), coordinate(), coordinate()});
+      }
+      for (int special = 0; special < 3; ++special) {
+        if (special == 1) points[n / 2].y = kNaN;
+        if (special == 2) points[n / 3].z = -kInf;
+        for (double dmax : {spread * 3.0, spread * 7.8, kInf, 0.0}) {
+          const ContactEnergyCost cost = spread_cost(n, 1, dmax, rng);
+          const double want = reference::contact_energy(cost, points);
+          EXPECT_EQ(cost.evaluate(points), want);
+          EXPECT_EQ(contact_sum(points, {cost.pair_energies.data(), 1, dmax}, ContactKernel::portable), want);
+        }
+      }
+    }
+  }
+}
+
+TEST(ContactSumOnLattice, BatchesGiveEachConformationsSum) {
+  const Lattice lattice(LatticeKind::fcc);
+  Rng rng = Rng::seeded(3);
+  const std::size_t n = 50;
+  const double scale = lattice_scale(lattice, 3.8);
+  const ContactEnergyCost cost = spread_cost(n, 2, 7.8, rng);
+  LatticeWalk walks;
+  Conformation points;
+  std::vector<double> want;
+  for (int c = 0; c < 5; ++c) {
+    const LatticeWalk walk = dimerize(lattice, n, rng);
+    walks.insert(walks.end(), walk.begin(), walk.end());
+    const Conformation conformation = to_conformation(walk, scale);
+    points.insert(points.end(), conformation.begin(), conformation.end());
+    want.push_back(reference::contact_energy(cost, conformation));
+  }
+  std::vector<double> out(5, -1.0);
+  cost.evaluate_batch(points, n, out);
+  EXPECT_EQ(out, want);
+  out.assign(5, -1.0);
+  cost.evaluate_batch(walks, n, scale, out);
+  EXPECT_EQ(out, want);
+  // An empty batch evaluates nothing, so it checks no length either.
+  cost.evaluate_batch(std::span<const Point>(), n + 1, {});
+  EXPECT_EQ(panic_message([&] { cost.evaluate_batch(walks, n + 1, scale, std::span(out).first(1)); }),
+            "The conformation has 51 points but the contact energies were built for 50 residues !");
 }
 
 }  // namespace

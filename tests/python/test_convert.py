@@ -1,5 +1,10 @@
 """Conversion of arguments and results: which values are accepted, refused, and how."""
 
+import gc
+import subprocess
+import sys
+import textwrap
+
 import numpy as np
 import pytest
 
@@ -156,11 +161,80 @@ def test_sequence_forms_give_the_same_result(form):
     assert tarvex.rmsd(np.array(sol), np.array(gt)) == expected
 
 
+TRP = [[0.0, 0.0, 0.0], [4.0, 0.0, 0.0], [4.0, 3.0, 0.0], [1.0, 2.0, 5.0], [-1.5, 2.5, 6.0]]
+MODELS = np.array([TRP, [[y, -x, z + 1.0] for x, y, z in TRP], [[x * 1.1, y, z] for x, y, z in TRP]])
+
+
+@pytest.mark.parametrize("form", [
+    lambda a: a,
+    lambda a: a.astype(np.float32),
+    lambda a: np.asfortranarray(a),
+    lambda a: a[..., ::-1, :],
+    lambda a: np.repeat(a, 2, axis=-1)[..., ::2],
+    lambda a: a.astype(">f8"),
+    lambda a: a.astype(np.int64),
+    lambda a: a.astype(object),
+], ids=["float64", "float32", "fortran", "reversed", "strided", "big-endian", "int64", "object"])
+def test_arrays_read_as_their_lists(form):
+    sol, models = form(MODELS[0]), form(MODELS)
+    expected = tarvex.rmsd(sol.tolist(), models.tolist())
+    assert tarvex.rmsd(sol, models) == expected
+    assert tarvex.rmsd(sol, list(models)) == expected
+
+
+@pytest.mark.parametrize("sol, gt, error, message", [
+    (TRP, np.zeros((2, 5, 4)), ValueError, "expected a sequence of length 3 (got 4)"),
+    (TRP, np.zeros((5, 3)), TypeError, "argument 'gt': 'float64' object cannot be cast as 'Sequence'"),
+    (np.zeros((1, 5, 3)), [TRP], ValueError, "expected a sequence of length 3 (got 5)"),
+    (np.zeros((5, 3, 1)), [TRP], TypeError,
+     "argument 'sol': only 0-dimensional arrays can be converted to Python scalars"),
+    (memoryview(np.zeros((5, 3))).cast("B").cast("d", (5, 3)), [TRP], NotImplementedError,
+     "multi-dimensional sub-views are not implemented"),
+], ids=["points-of-4", "structure-as-gt", "structures-as-sol", "rank-3-points", "memoryview"])
+def test_arrays_of_other_shapes_fail_as_sequences_do(sol, gt, error, message):
+    with pytest.raises(error) as info:
+        tarvex.rmsd(sol, gt)
+    assert str(info.value) == message
+
+
 def test_results_are_fresh_lists_of_floats():
+    gc.enable()
     walks = tarvex.sample_solutions(3, 2, method="dimerize", lattice="cubic")
+    assert gc.isenabled()
     assert type(walks) is list and len(walks) == 2
     for walk in walks:
         assert type(walk) is list and len(walk) == 3
         assert all(type(p) is list and len(p) == 3 for p in walk)
         assert all(type(c) is float for p in walk for c in p)
+    assert len({id(p) for walk in walks for p in walk}) == 6
     assert tarvex.sample_solutions(0, 2, method="dimerize") == [[], []]
+    # NaN coordinates stay distinct objects, so the walks compare unequal.
+    nan_walks = tarvex.sample_solutions(2, 2, method="dimerize", arc_length=float("nan"))
+    assert nan_walks[0] != nan_walks[1]
+    gc.disable()
+    try:
+        tarvex.sample_solutions(3, 2, method="enumerate")
+        assert not gc.isenabled()
+    finally:
+        gc.enable()
+
+
+RESULT_BEYOND_MEMORY = textwrap.dedent("""
+    import gc, resource, tarvex
+    resource.setrlimit(resource.RLIMIT_AS, (320 << 20, 320 << 20))
+    for enabled in (True, False):
+        gc.enable() if enabled else gc.disable()
+        try:
+            tarvex.sample_solutions(9, method="enumerate", lattice="cubic")
+        except tarvex.PanicException as error:
+            print(error, gc.isenabled())
+""")
+
+
+@pytest.mark.no_asan  # an address-space limit leaves no room for the sanitizer's shadow memory
+def test_collector_setting_survives_a_failed_result():
+    # 400,000 walks fit as walks but not as lists under the limit: building the result fails.
+    out = subprocess.run([sys.executable, "-c", RESULT_BEYOND_MEMORY], capture_output=True, text=True,
+                         timeout=120)
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.splitlines() == ["Python API call failed True", "Python API call failed False"]

@@ -1,10 +1,11 @@
 // The caller's cost function in its three forms, and its evaluation on a conformation.
 #include "tarvex/cost/cost.hpp"
 
-#include <cmath>
-#include <limits>
+#include <algorithm>
+#include <bit>
 #include <utility>
 
+#include "tarvex/cost/contact_sum.hpp"
 #include "tarvex/fail.hpp"
 
 namespace tarvex {
@@ -65,48 +66,6 @@ std::string utf8(char32_t c) {
   return out;
 }
 
-// Pairs whose squared distance is at most `sure` are in contact and pairs
-// above `beyond` are not, without taking a square root. Only the rest (a band
-// a few ulps wide around dmax², and NaN) pay for sqrt, so the decision is
-// exactly that of sqrt((dx² + dy²) + dz²) <= dmax. The band is 2^-40 wide
-// relative, far more than the rounding of dmax² and of the square root.
-struct ContactBand {
-  double sure;
-  double beyond;
-};
-
-ContactBand contact_band(double dmax) {
-  constexpr double kInf = std::numeric_limits<double>::infinity();
-  constexpr double kWidth = 0x1p-40;
-  if (dmax == kInf) return {kInf, kInf};
-  const double square = dmax * dmax;
-  const double beyond = square * (1.0 + kWidth);
-  // Subnormal or overflowing squares lose the relative bound: decide every
-  // pair by the formula itself.
-  if (!std::isnormal(square) || !std::isfinite(beyond)) return {-kInf, kInf};
-  return {square * (1.0 - kWidth), beyond};
-}
-
-// The energies of the pairs in contact, added in pair order.
-double contact_sum(std::span<const Point> c, const double* energy, std::uint64_t kmin, double dmax,
-                   ContactBand band) {
-  const std::size_t n = c.size();
-  double sum = 0.0;
-  for (std::size_t i = 0; n - i > kmin; ++i) {
-    const double xi = c[i].x, yi = c[i].y, zi = c[i].z;
-    for (std::size_t j = i + kmin; j < n; ++j, ++energy) {
-      const double dx = xi - c[j].x, dy = yi - c[j].y, dz = zi - c[j].z;
-      const double square = (dx * dx + dy * dy) + dz * dz;
-      if (square <= band.sure) {
-        sum += *energy;
-      } else if (!(square > band.beyond) && std::sqrt(square) <= dmax) [[unlikely]] {
-        sum += *energy;
-      }
-    }
-  }
-  return sum;
-}
-
 template <class... F>
 struct Overloaded : F... {
   using F::operator()...;
@@ -144,17 +103,69 @@ ContactEnergyCost build_contact_energy_cost(const EnergyTable& table, std::strin
   return cost;
 }
 
-double ContactEnergyCost::evaluate(std::span<const Point> conformation) const {
-  const std::size_t n = conformation.size();
-  // Pair k of this walk must be pair k of the table; a walk of another length
-  // would misattribute energies or read past them.
+namespace {
+
+// Pair k of a conformation must be pair k of the table; one of another length
+// would misattribute energies or read past them.
+void check_length(std::size_t n, std::size_t residues) {
   if (n != residues)
-    fail("The conformation has {} points but the contact energies were built for {} residues !", n,
-         residues);
-  // A negative or NaN dmax admits no distance (NaN compares false).
-  if (!(dmax >= 0.0) || kmin >= n) return 0.0;
-  const ContactBand band = contact_band(dmax);
-  return contact_sum(conformation, pair_energies.data(), kmin, dmax, band);
+    fail("The conformation has {} points but the contact energies were built for {} residues !", n, residues);
+}
+
+// A negative or NaN dmax admits no distance (NaN compares false).
+bool no_pairs(const ContactEnergyCost& cost, std::size_t n) { return !(cost.dmax >= 0.0) || cost.kmin >= n; }
+
+// The rule for this scale and dmax: a call evaluates all its walks with the
+// same two, so the thread keeps the last rule made.
+const LatticeContactRule& rule_for(double scale, double dmax) {
+  struct Last {
+    std::uint64_t scale, dmax;
+    LatticeContactRule rule;
+  };
+  constexpr std::uint64_t kUnset = ~std::uint64_t{0};
+  thread_local Last last{kUnset, kUnset,
+                         lattice_contact_rule(std::bit_cast<double>(kUnset), std::bit_cast<double>(kUnset))};
+  const auto s = std::bit_cast<std::uint64_t>(scale), d = std::bit_cast<std::uint64_t>(dmax);
+  if (s != last.scale || d != last.dmax) last = {s, d, lattice_contact_rule(scale, dmax)};
+  return last.rule;
+}
+
+}  // namespace
+
+double ContactEnergyCost::evaluate(std::span<const Point> conformation) const {
+  check_length(conformation.size(), residues);
+  if (no_pairs(*this, residues)) return 0.0;
+  return contact_sum(conformation, {pair_energies.data(), kmin, dmax});
+}
+
+double ContactEnergyCost::evaluate(std::span<const LatticePoint> walk, double scale) const {
+  check_length(walk.size(), residues);
+  if (no_pairs(*this, residues)) return 0.0;
+  return contact_sum(walk, rule_for(scale, dmax), {pair_energies.data(), kmin, dmax});
+}
+
+void ContactEnergyCost::evaluate_batch(std::span<const Point> points, std::size_t n, std::span<double> out) const {
+  if (out.empty()) return;  // no conformation, no length to check
+  check_length(n, residues);
+  if (no_pairs(*this, n)) {
+    std::fill(out.begin(), out.end(), 0.0);
+    return;
+  }
+  const ContactPairs pairs{pair_energies.data(), kmin, dmax};
+  for (std::size_t c = 0; c < out.size(); ++c) out[c] = contact_sum(points.subspan(c * n, n), pairs);
+}
+
+void ContactEnergyCost::evaluate_batch(std::span<const LatticePoint> walks, std::size_t n, double scale,
+                                       std::span<double> out) const {
+  if (out.empty()) return;  // no conformation, no length to check
+  check_length(n, residues);
+  if (no_pairs(*this, n)) {
+    std::fill(out.begin(), out.end(), 0.0);
+    return;
+  }
+  const ContactPairs pairs{pair_energies.data(), kmin, dmax};
+  const LatticeContactRule rule = lattice_contact_rule(scale, dmax);
+  for (std::size_t c = 0; c < out.size(); ++c) out[c] = contact_sum(walks.subspan(c * n, n), rule, pairs);
 }
 
 LuaCost::LuaCost(std::string_view function_name, std::string_view source, std::string sequence)
@@ -181,6 +192,7 @@ void evaluate_costs(CostFunction& cost, std::span<const Point> points, std::size
     python->host->evaluate_batch(points, n, out);
     return;
   }
+  if (const auto* contact = std::get_if<ContactEnergyCost>(&cost)) return contact->evaluate_batch(points, n, out);
   for (std::size_t c = 0; c < out.size(); ++c) out[c] = evaluate_cost(cost, points.subspan(c * n, n));
 }
 

@@ -13,6 +13,7 @@
 
 #include "tarvex/cost/lua_state.hpp"
 #include "tarvex/point.hpp"
+#include "tarvex/walks/lattice_point.hpp"
 
 namespace tarvex {
 
@@ -31,6 +32,13 @@ struct ContactEnergyCost {
 
   // Sum, in pair order, of the energies of the pairs at distance <= dmax.
   double evaluate(std::span<const Point> conformation) const;
+  // The same sum, bit for bit, for the conformation double(p) * scale of a
+  // lattice walk; faster, as the walk's integers decide most pairs.
+  double evaluate(std::span<const LatticePoint> walk, double scale) const;
+
+  // out[c] for the conformation (or walk) c of n points at [c * n, (c + 1) * n).
+  void evaluate_batch(std::span<const Point> points, std::size_t n, std::span<double> out) const;
+  void evaluate_batch(std::span<const LatticePoint> walks, std::size_t n, double scale, std::span<double> out) const;
 };
 
 // Looks up every pair of seq_utf8's code points in the table, in pair order,

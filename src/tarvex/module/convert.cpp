@@ -1,6 +1,11 @@
 // Conversion of Python arguments into native values and of results back into Python objects.
 #include "tarvex/module/convert.hpp"
 
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
 #include "tarvex/fail.hpp"
 #include "tarvex/reserve.hpp"
 
@@ -127,9 +132,93 @@ Point to_point(PyObject* obj) {
   return {xyz[0], xyz[1], xyz[2]};
 }
 
-Conformation to_structure(PyObject* obj) { return to_list<Point>(obj, to_point); }
+namespace {
+
+// Coordinates of a NumPy array read through the buffer protocol, without an
+// object per element. Only NumPy's own ndarray qualifies: its rows iterate
+// exactly as its buffer reads, which other exporters do not promise (a
+// multi-dimensional memoryview cannot be iterated, a matrix iterates as
+// two-dimensional rows, a masked array as masked values). Other element
+// types, byte orders and shapes take the sequence path and its messages.
+class CoordinateArray {
+ public:
+  // Usable when obj is such an array of float64 or float32 with `rank`
+  // dimensions, the last of them 3.
+  CoordinateArray(PyObject* obj, int rank) {
+    if (std::strcmp(Py_TYPE(obj)->tp_name, "numpy.ndarray") != 0) return;
+    if (PyObject_GetBuffer(obj, &view_, PyBUF_RECORDS_RO) != 0) {
+      PyErr_Clear();  // not exportable as asked: the sequence path decides
+      return;
+    }
+    held_ = true;
+    if (view_.ndim != rank || view_.shape[rank - 1] != 3) return;
+    width_ = element_width(view_.format, view_.itemsize);
+  }
+  ~CoordinateArray() {
+    if (held_) PyBuffer_Release(&view_);
+  }
+  CoordinateArray(const CoordinateArray&) = delete;
+  CoordinateArray& operator=(const CoordinateArray&) = delete;
+
+  bool usable() const { return width_ != 0; }
+  std::size_t extent(int dimension) const { return static_cast<std::size_t>(view_.shape[dimension]); }
+
+  // The structure at index `model` of the first dimension (0 for rank 2).
+  Conformation structure(std::size_t model) const {
+    const int points = view_.ndim - 2;
+    const char* base = static_cast<const char*>(view_.buf);
+    if (points == 1) base += static_cast<Py_ssize_t>(model) * view_.strides[0];
+    const Py_ssize_t row = view_.strides[points], column = view_.strides[points + 1];
+    Conformation out(extent(points));
+    for (std::size_t i = 0; i < out.size(); ++i) {
+      const char* at = base + static_cast<Py_ssize_t>(i) * row;
+      out[i] = {element(at), element(at + column), element(at + 2 * column)};
+    }
+    return out;
+  }
+
+ private:
+  // 8 for native doubles, 4 for native floats, 0 for anything else.
+  static int element_width(const char* format, Py_ssize_t itemsize) {
+    if (format == nullptr) return 0;
+    constexpr char kNative = std::endian::native == std::endian::little ? '<' : '>';
+    if (*format == '@' || *format == '=' || *format == kNative) ++format;
+    if (format[0] == 'd' && format[1] == '\0' && itemsize == 8) return 8;
+    if (format[0] == 'f' && format[1] == '\0' && itemsize == 4) return 4;
+    return 0;
+  }
+
+  // Arrays may be unaligned: copy the bytes out.
+  double element(const char* at) const {
+    if (width_ == 8) {
+      double value;
+      std::memcpy(&value, at, sizeof value);
+      return value;
+    }
+    float value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+  }
+
+  Py_buffer view_{};
+  bool held_ = false;
+  int width_ = 0;
+};
+
+}  // namespace
+
+Conformation to_structure(PyObject* obj) {
+  if (const CoordinateArray array(obj, 2); array.usable()) return array.structure(0);
+  return to_list<Point>(obj, to_point);
+}
 
 std::vector<Conformation> to_structure_list(PyObject* obj) {
+  if (const CoordinateArray array(obj, 3); array.usable()) {
+    std::vector<Conformation> out;
+    out.reserve(array.extent(0));
+    for (std::size_t model = 0; model < array.extent(0); ++model) out.push_back(array.structure(model));
+    return out;
+  }
   return to_list<Conformation>(obj, to_structure);
 }
 
@@ -140,18 +229,61 @@ void result_failed() {
 
 namespace {
 
-PyObject* point_object(const Point& p) {
+// Floats are immutable and a walk's coordinates take few distinct values, so
+// a result shares one float object per value instead of allocating one per
+// coordinate. NaN is never shared: its objects stay distinct, as before, so
+// that comparing results (which tries identity first) still finds NaN unequal.
+class FloatCache {
+ public:
+  PyObject* get(double value) {  // a new reference
+    if (value != value) return PyRef::check(PyFloat_FromDouble(value)).release();
+    const auto bits = std::bit_cast<std::uint64_t>(value);
+    Slot& slot = slots_[(bits * 0x9E3779B97F4A7C15ull) >> 58];
+    if (!slot.value || slot.bits != bits) {
+      slot.value = PyRef::check(PyFloat_FromDouble(value));
+      slot.bits = bits;
+    }
+    return Py_NewRef(slot.value.get());
+  }
+
+ private:
+  struct Slot {
+    std::uint64_t bits = 0;
+    PyRef value;
+  };
+  std::array<Slot, 64> slots_;
+};
+
+// Millions of new lists would start the cyclic collector every few hundred of
+// them, each time over more of what was built, so building a large result took
+// several times as long as the computation. Lists of floats hold no cycles:
+// collection is suspended while they are built, and the caller's setting is
+// back on every path out, errors included.
+class CollectionSuspended {
+ public:
+  CollectionSuspended() : was_enabled_(PyGC_Disable() != 0) {}
+  ~CollectionSuspended() {
+    if (was_enabled_) PyGC_Enable();
+  }
+  CollectionSuspended(const CollectionSuspended&) = delete;
+  CollectionSuspended& operator=(const CollectionSuspended&) = delete;
+
+ private:
+  bool was_enabled_;
+};
+
+PyObject* point_object(const Point& p, FloatCache& floats) {
   PyRef list = PyRef::check(PyList_New(3));
-  const double xyz[3] = {p.x, p.y, p.z};
-  for (Py_ssize_t i = 0; i < 3; ++i)
-    PyList_SET_ITEM(list.get(), i, PyRef::check(PyFloat_FromDouble(xyz[i])).release());
+  PyList_SET_ITEM(list.get(), 0, floats.get(p.x));
+  PyList_SET_ITEM(list.get(), 1, floats.get(p.y));
+  PyList_SET_ITEM(list.get(), 2, floats.get(p.z));
   return list.release();
 }
 
-PyObject* conformation_object(std::span<const Point> points) {
+PyObject* conformation_object(std::span<const Point> points, FloatCache& floats) {
   PyRef list = PyRef::check(PyList_New(static_cast<Py_ssize_t>(points.size())));
   for (std::size_t i = 0; i < points.size(); ++i)
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), point_object(points[i]));
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), point_object(points[i], floats));
   return list.release();
 }
 
@@ -159,13 +291,33 @@ PyObject* conformation_object(std::span<const Point> points) {
 
 PyRef new_float(double value) { return PyRef::check(PyFloat_FromDouble(value)); }
 
-PyRef new_conformation(std::span<const Point> points) { return PyRef(conformation_object(points)); }
+PyRef new_conformation(std::span<const Point> points) {
+  FloatCache floats;
+  return PyRef(conformation_object(points, floats));
+}
+
+namespace {
+
+template <class Conformations>
+PyRef conformation_list(std::size_t count, Conformations&& conformation) {
+  const CollectionSuspended suspended;
+  FloatCache floats;
+  PyRef list = PyRef::check(PyList_New(static_cast<Py_ssize_t>(count)));
+  for (std::size_t i = 0; i < count; ++i)
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), conformation_object(conformation(i), floats));
+  return list;
+}
+
+}  // namespace
 
 PyRef new_conformation_list(std::span<const Conformation> conformations) {
-  PyRef list = PyRef::check(PyList_New(static_cast<Py_ssize_t>(conformations.size())));
-  for (std::size_t i = 0; i < conformations.size(); ++i)
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), conformation_object(conformations[i]));
-  return list;
+  return conformation_list(conformations.size(), [&](std::size_t i) { return std::span(conformations[i]); });
+}
+
+PyRef new_conformation_list(std::span<const Point> points, std::size_t n, std::size_t count) {
+  const bool fits = n == 0 ? points.empty() : points.size() % n == 0 && points.size() / n == count;
+  if (!fits) fail("{} points are not {} conformations of {} points", points.size(), count, n);
+  return conformation_list(count, [&](std::size_t i) { return points.subspan(i * n, n); });
 }
 
 }  // namespace tarvex::py

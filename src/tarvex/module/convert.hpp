@@ -34,6 +34,9 @@ std::vector<Conformation> to_structure_list(PyObject* obj);
 PyRef new_float(double value);
 PyRef new_conformation(std::span<const Point> points);
 PyRef new_conformation_list(std::span<const Conformation> conformations);
+// `count` conformations of n points stored one after the other in points
+// (a count of its own, as empty conformations take no points).
+PyRef new_conformation_list(std::span<const Point> points, std::size_t n, std::size_t count);
 
 // Prints the pending error and ends the call as an internal failure.
 [[noreturn]] void result_failed();
