@@ -72,14 +72,20 @@ PyRef sample_solutions(PyObject* const* args, Py_ssize_t nargs, PyObject* kwname
   const bool counted = run.method.kind != SamplingMethod::Kind::enumerate;
   // Each walk becomes a list of point lists: some tens of bytes per point at the least.
   if (counted) require_memory(run.sample_size, 64 + 88 * std::max<std::uint64_t>(run.n, 1), "that many walks");
-  std::vector<Conformation> walks;
-  if (counted) walks.reserve(reserve_for(run.sample_size));
+  // One buffer for every walk's points: no allocation per walk.
+  std::vector<Point> points;
+  const std::size_t n = static_cast<std::size_t>(run.n);
+  if (counted) points.reserve(reserve_for(run.sample_size * std::min<std::uint64_t>(run.n, 1u << 16)));
+  std::size_t count = 0;
   Poll poll(check_signals);
   {
     const ReleasedGil released;
-    sample_walks(run, poll, [&](const Conformation& conformation) { walks.push_back(conformation); });
+    sample_lattice_walks(run, poll, [&](const LatticeWalk& walk, double scale) {
+      for (const LatticePoint& p : walk) points.push_back({double(p.x) * scale, double(p.y) * scale, double(p.z) * scale});
+      ++count;
+    });
   }
-  return build_result([&] { return new_conformation_list(walks); });
+  return build_result([&] { return new_conformation_list(points, n, count); });
 }
 
 PyRef minimize_cost(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -93,8 +99,12 @@ PyRef minimize_cost(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
   require_walk_memory(walk_length(seq));
   Poll poll(check_signals);
   const ScoreOrder order = evaluates_anywhere(cost) ? ScoreOrder::anywhere : ScoreOrder::in_order;
-  const BatchScore score = [&](std::span<const Point> points, std::size_t n, std::span<double> out) {
-    evaluate_costs(cost, points, n, out);
+  const auto* contact = std::get_if<ContactEnergyCost>(&cost);
+  const BatchScore score = [&](const WalkBatch& batch, std::span<double> out) {
+    if (contact != nullptr)
+      contact->evaluate_batch(batch.walks, batch.n, batch.scale, out);
+    else
+      evaluate_costs(cost, batch.points, batch.n, out);
   };
   const Conformation best = [&] {
     const ReleasedGil released;
@@ -115,8 +125,8 @@ PyRef minimize_rmsd(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
   models = {};
   require_walk_memory(n);
   Poll poll(check_signals);
-  const BatchScore score = [&](std::span<const Point> points, std::size_t, std::span<double> out) {
-    ground_truth_rmsds(gt, points, out);
+  const BatchScore score = [&](const WalkBatch& batch, std::span<double> out) {
+    ground_truth_rmsds(gt, batch.points, out);
   };
   const Conformation best = [&] {
     const ReleasedGil released;

@@ -13,6 +13,10 @@ namespace tarvex {
 struct Evaluation::Batch {
   std::size_t count = 0;
   std::vector<Point> points;  // count conformations, one after the other
+  // Conformations that came as lattice walks: the walks, and points made from
+  // them by the worker (or by the owner when an in-order cost needs them).
+  std::vector<LatticePoint> walks;
+  double scale = 0.0;
   std::vector<double> rmsds, costs;
   std::exception_ptr failure;       // of the worker's part (RMSDs, contact energies)
   std::exception_ptr cost_failure;  // of the in-order costs
@@ -59,6 +63,7 @@ Evaluation::Batch& Evaluation::open_batch() {
     }
     open_->count = 0;
     open_->points.clear();
+    open_->walks.clear();
     open_->failure = nullptr;
     open_->cost_failure = nullptr;
     open_->evaluated.store(false);
@@ -85,6 +90,7 @@ void Evaluation::score_in_order(std::span<const Point> conformation) {
 
 void Evaluation::add(std::span<const Point> conformation) {
   if (fails_in_order(conformation.size())) return score_in_order(conformation);
+  if (open_ && !open_->walks.empty()) dispatch();
   Batch& batch = open_batch();
   batch.points.insert(batch.points.end(), conformation.begin(), conformation.end());
   if (++batch.count == batch_size_) dispatch();
@@ -96,9 +102,11 @@ void Evaluation::add(std::span<const LatticePoint> walk, double scale) {
     to_conformation(walk, scale, conformation);
     return score_in_order(conformation);
   }
+  if (open_ && (open_->walks.empty() ? open_->count > 0 : open_->scale != scale)) dispatch();
   Batch& batch = open_batch();
-  for (const LatticePoint& p : walk)
-    batch.points.push_back({double(p.x) * scale, double(p.y) * scale, double(p.z) * scale});
+  // A batch holds one kind: conformations added as points close it first.
+  batch.walks.insert(batch.walks.end(), walk.begin(), walk.end());
+  batch.scale = scale;
   if (++batch.count == batch_size_) dispatch();
 }
 
@@ -109,11 +117,22 @@ void Evaluation::dispatch() {
   batch.rmsds.resize(batch.count);
   batch.costs.resize(batch.count);
   in_flight_.push_back(std::move(owned));
+  const bool lattice = !batch.walks.empty();
+  // Costs that must run in order, here, need the points before the worker
+  // has made them.
+  if (lattice && !anywhere_) to_points(batch);
   // A failure stays with its batch, so that the batches are judged in order.
-  group_.submit([&batch, this](Poll&) {
+  group_.submit([&batch, lattice, this](Poll&) {
     try {
+      if (lattice && anywhere_) to_points(batch);
       ground_truth_rmsds(*gt_, batch.points, batch.rmsds);
-      if (anywhere_) evaluate_costs(*cost_, batch.points, points_, batch.costs);
+      if (anywhere_) {
+        const auto& contact = std::get<ContactEnergyCost>(*cost_);
+        if (lattice)
+          contact.evaluate_batch(batch.walks, points_, batch.scale, batch.costs);
+        else
+          contact.evaluate_batch(batch.points, points_, batch.costs);
+      }
     } catch (...) {
       batch.failure = std::current_exception();
     }
@@ -130,6 +149,15 @@ void Evaluation::dispatch() {
   if (batch.cost_failure)
     while (!in_flight_.empty()) collect_oldest();
   while (in_flight_.size() > max_in_flight_) collect_oldest();
+}
+
+void Evaluation::to_points(Batch& batch) {
+  batch.points.resize(batch.walks.size());
+  const double scale = batch.scale;
+  for (std::size_t i = 0; i < batch.walks.size(); ++i) {
+    const LatticePoint& p = batch.walks[i];
+    batch.points[i] = {double(p.x) * scale, double(p.y) * scale, double(p.z) * scale};
+  }
 }
 
 void Evaluation::collect_oldest() {

@@ -55,6 +55,7 @@ class Evaluation {
   bool fails_in_order(std::size_t points) const;
   void score_in_order(std::span<const Point> conformation);
   void dispatch();
+  static void to_points(Batch& batch);
   void collect_oldest();
 
   std::size_t points_;

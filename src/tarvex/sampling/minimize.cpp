@@ -31,11 +31,13 @@ class BatchedMinimum {
       : n_(n), scale_(scale), batch_(std::clamp<std::size_t>(8192 / std::max<std::size_t>(n, 1), 16, 1024)),
         score_(&score), best_(&best) {
     points_.reserve(batch_ * n);
+    walks_.reserve(batch_ * n);
     scores_.resize(batch_);
   }
 
   // Returns how many walks were scored: a whole batch, or none yet.
   std::size_t add(const LatticeWalk& walk) {
+    walks_.insert(walks_.end(), walk.begin(), walk.end());
     for (const LatticePoint& p : walk)
       points_.push_back({double(p.x) * scale_, double(p.y) * scale_, double(p.z) * scale_});
     return ++count_ == batch_ ? flush() : 0;
@@ -46,7 +48,7 @@ class BatchedMinimum {
     const std::size_t count = count_;
     if (count == 0) return 0;
     const std::span<double> scores(scores_.data(), count);
-    (*score_)(points_, n_, scores);
+    (*score_)({walks_, points_, n_, scale_}, scores);
     for (std::size_t c = 0; c < count; ++c) {
       const std::uint64_t key = total_order_key(scores[c]);
       if (!best_->found || key < best_->key) {
@@ -57,6 +59,7 @@ class BatchedMinimum {
       }
     }
     points_.clear();
+    walks_.clear();
     count_ = 0;
     return count;
   }
@@ -67,6 +70,7 @@ class BatchedMinimum {
   std::size_t batch_;
   const BatchScore* score_;
   Best* best_;
+  std::vector<LatticePoint> walks_;
   std::vector<Point> points_;
   std::vector<double> scores_;
   std::size_t count_ = 0;

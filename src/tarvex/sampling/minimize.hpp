@@ -12,8 +12,17 @@
 
 namespace tarvex {
 
-// Scores a batch: out[c] for the conformation of n points at points[c * n, (c + 1) * n).
-using BatchScore = std::function<void(std::span<const Point> points, std::size_t n, std::span<double> out)>;
+// A batch of walks to score: walk c is walks[c * n, (c + 1) * n), and its
+// conformation, the walk's points times scale, is points[c * n, (c + 1) * n).
+struct WalkBatch {
+  std::span<const LatticePoint> walks;
+  std::span<const Point> points;
+  std::size_t n;
+  double scale;
+};
+
+// Scores a batch: out[c] for walk c.
+using BatchScore = std::function<void(const WalkBatch& batch, std::span<double> out)>;
 
 // How the walks may be scored.
 enum class ScoreOrder : std::uint8_t {
