@@ -11,6 +11,7 @@
 #include "reference_pivot.hpp"
 #include "tarvex/walks/pivot.hpp"
 #include "tarvex/walks/pivot_array.hpp"
+#include "tarvex/walks/pivot_pairwise.hpp"
 #include "tarvex/walks/saw_tree.hpp"
 #include "tarvex/walks/signed_permutation.hpp"
 #include "walk_testing.hpp"
@@ -102,17 +103,18 @@ TEST_P(PivotTest, RunsTheSameChainAsTheFirstSampler) {
   });
 }
 
-// Both forms of the chain against the move written out in full, on every
-// short length, where the array switches sides and the tree cuts its
-// smallest shapes: same decision, same walk, and a rejection keeps it. The
-// array may also start `shift` away, to see its coordinates wrap exactly.
-template <LatticeKind K, class Chain>
-void check_against_full_moves(std::size_t n, std::uint64_t seed, LatticePoint shift = kOrigin) {
+// Every form of the chain against the move written out in full, on every
+// short length, where the array switches sides, the pairwise test fills its
+// first blocks of eight and the tree cuts its smallest shapes: same
+// decision, same walk, and a rejection keeps it. The array may also start
+// `shift` away, to see its coordinates wrap exactly.
+template <LatticeKind K, class Chain, class... Options>
+void check_against_full_moves(std::size_t n, std::uint64_t seed, LatticePoint shift = kOrigin, Options... options) {
   Rng rng = Rng::seeded(seed);
   const SymmetryGroup group = group_of<K>();
   LatticeWalk expected = straight_walk(Lattice(K), n), written, start = expected;
   for (LatticePoint& p : start) p = p + shift;
-  Chain chain(start);
+  Chain chain(start, options...);
   for (int attempt = 0; attempt < 2000; ++attempt) {
     const auto site = std::size_t(rng.uniform(0, n - 1));
     const Symmetry& s = group[rng.uniform(0, group.size())];
@@ -127,16 +129,24 @@ void check_against_full_moves(std::size_t n, std::uint64_t seed, LatticePoint sh
   }
 }
 
-TEST_P(PivotTest, ArrayAndTreeMakeExactlyTheFullMove) {
+// The pairwise form runs its best kernel and the portable one.
+TEST_P(PivotTest, EveryFormMakesExactlyTheFullMove) {
+  constexpr auto kPortable = PivotPairwise::Kernel::portable;
   on_lattice(GetParam(), [&]<LatticeKind K>() {
     for (std::size_t n = 2; n <= 40; ++n) {
       check_against_full_moves<K, PivotArray>(n, n);
       check_against_full_moves<K, SawTree>(n, n);
+      check_against_full_moves<K, PivotPairwise>(n, n);
+      check_against_full_moves<K, PivotPairwise>(n, n, kOrigin, kPortable);
     }
     check_against_full_moves<K, PivotArray>(257, 1);
     check_against_full_moves<K, SawTree>(257, 1);
+    check_against_full_moves<K, PivotPairwise>(257, 1);
+    check_against_full_moves<K, PivotPairwise>(257, 1, kOrigin, kPortable);
     constexpr std::int32_t kEdge = std::numeric_limits<std::int32_t>::max() - 8;
     check_against_full_moves<K, PivotArray>(30, 2, LatticePoint{kEdge, -kEdge, kEdge});
+    check_against_full_moves<K, PivotPairwise>(30, 2, LatticePoint{kEdge, -kEdge, kEdge});
+    check_against_full_moves<K, PivotPairwise>(30, 2, LatticePoint{kEdge, -kEdge, kEdge}, kPortable);
   });
 }
 

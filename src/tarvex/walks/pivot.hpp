@@ -12,6 +12,7 @@
 #include "tarvex/poll.hpp"
 #include "tarvex/walks/lattice.hpp"
 #include "tarvex/walks/pivot_array.hpp"
+#include "tarvex/walks/pivot_pairwise.hpp"
 #include "tarvex/walks/random.hpp"
 #include "tarvex/walks/saw_tree.hpp"
 #include "tarvex/walks/signed_permutation.hpp"
@@ -43,6 +44,11 @@ inline std::uint64_t saturating_count(double x) {
 inline constexpr std::size_t kPivotTreeFrom = 400;
 static_assert(kPivotTreeFrom <= PivotArray::kMaxPoints + 1);
 
+// Below this length the chain compares every moved point with every fixed
+// one (bench_pivot --crossover places the switch).
+inline constexpr std::size_t kPivotPairwiseBelow = 128;
+static_assert(kPivotPairwiseBelow <= PivotPairwise::kMaxPoints + 1 && kPivotPairwiseBelow <= kPivotTreeFrom);
+
 template <LatticeKind K>
 class PivotSampler {
  public:
@@ -54,8 +60,10 @@ class PivotSampler {
       : rng_(&rng), poll_(&poll), walk_(straight_walk(Lattice(K), n)) {
     if (n >= kPivotTreeFrom) {
       tree_.emplace(walk_);
-    } else if (n >= 2) {
+    } else if (n >= kPivotPairwiseBelow) {
       array_.emplace(walk_);
+    } else if (n >= 2) {
+      pairwise_.emplace(walk_);
     }
     const std::uint64_t t = n < 2 ? 0 : detail::saturating_mul(n, thermalization_factor);
     if (t == 0) {
@@ -99,6 +107,12 @@ class PivotSampler {
 
   // k move attempts, then the walk (valid until the next call).
   const LatticeWalk& next_sample() {
+    if (pairwise_) {
+      // Marked first: a poll may throw between an accepted move and the end.
+      stale_ = stale_ || attempts_per_sample_ > 0;
+      pairwise_->run(attempts_per_sample_, *rng_, *poll_, kCodes);
+      return walk();
+    }
     for (std::uint64_t i = 0; i < attempts_per_sample_; ++i) {
       (*poll_)();
       try_pivot();
@@ -112,6 +126,8 @@ class PivotSampler {
     if (stale_) {
       if (tree_) {
         tree_->write(walk_);
+      } else if (pairwise_) {
+        pairwise_->write(walk_);
       } else {
         array_->write(walk_);
       }
@@ -134,7 +150,9 @@ class PivotSampler {
       }());
 
   bool move(std::size_t site, SignedPermutation g) {
-    const bool accepted = tree_ ? tree_->try_pivot(site, g) : array_->try_pivot(site, g);
+    const bool accepted = pairwise_ ? pairwise_->try_pivot(site, g)
+                          : tree_   ? tree_->try_pivot(site, g)
+                                    : array_->try_pivot(site, g);
     stale_ = stale_ || accepted;
     return accepted;
   }
@@ -143,6 +161,7 @@ class PivotSampler {
   Poll* poll_;
   mutable LatticeWalk walk_;
   mutable bool stale_ = false;
+  std::optional<PivotPairwise> pairwise_;
   std::optional<PivotArray> array_;
   std::optional<SawTree> tree_;
   double ratio_ = 0.0;

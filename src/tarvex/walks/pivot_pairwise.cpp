@@ -1,0 +1,69 @@
+// The pairwise pivot chain: set-up, the portable kernel, the choice of kernel and the delivered walk.
+#include "tarvex/walks/pivot_pairwise.hpp"
+
+#include "tarvex/fail.hpp"
+#include "tarvex/walks/pivot_pairwise_kernel.hpp"
+
+namespace tarvex {
+
+namespace detail {
+
+namespace {
+
+bool attempt_portable(PairwiseWalk& w, std::size_t site, SignedPermutation g) { return pairwise_attempt(w, site, g); }
+
+void run_portable(PairwiseWalk& w, std::uint64_t count, Rng& rng, Poll& poll, std::span<const SignedPermutation> codes) {
+  pairwise_run(w, count, rng, poll, codes);
+}
+
+}  // namespace
+
+PairwiseKernel portable_pairwise_kernel() { return {&attempt_portable, &run_portable}; }
+
+}  // namespace detail
+
+namespace {
+
+detail::PairwiseKernel kernel_for(PivotPairwise::Kernel kernel) {
+  // Chosen on first use; afterwards one indirect call per sample.
+  static const detail::PairwiseKernel best = [] {
+    const detail::PairwiseKernel avx2 = detail::avx2_pairwise_kernel_if_supported();
+    return avx2.attempt != nullptr ? avx2 : detail::portable_pairwise_kernel();
+  }();
+  return kernel == PivotPairwise::Kernel::portable ? detail::portable_pairwise_kernel() : best;
+}
+
+std::int32_t key_of(LatticePoint p) {
+  return std::int32_t(std::uint32_t(p.x) + (std::uint32_t(p.y) << 10) + (std::uint32_t(p.z) << 20));
+}
+
+}  // namespace
+
+PivotPairwise::PivotPairwise(std::span<const LatticePoint> walk, Kernel kernel) : kernel_(kernel_for(kernel)) {
+  using W = detail::PairwiseWalk;
+  if (walk.size() > kMaxPoints) fail("pairwise pivot chain for {} points, more than {}", walk.size(), kMaxPoints);
+  walk_.n = walk.size();
+  walk_.stride = (walk.size() + 7) / 8 * 8 + 2 * W::kPad;
+  walk_.buffer.assign(2 * W::kColumns * walk_.stride, 0);
+  for (std::size_t i = 0; i < walk.size(); ++i) {
+    walk_.column(W::kX)[i] = walk[i].x;
+    walk_.column(W::kY)[i] = walk[i].y;
+    walk_.column(W::kZ)[i] = walk[i].z;
+    walk_.column(W::kKey)[i] = key_of(walk[i]);
+  }
+}
+
+void PivotPairwise::write(LatticeWalk& out) const {
+  const detail::Action& a = detail::kActions[walk_.frame];
+  const std::int32_t* x = walk_.column(a.axis[0]);
+  const std::int32_t* y = walk_.column(a.axis[1]);
+  const std::int32_t* z = walk_.column(a.axis[2]);
+  out.resize(walk_.n);
+  for (std::size_t i = 0; i < walk_.n; ++i) {
+    out[i] = LatticePoint{detail::negate_if(x[i], a.negate[0]), detail::negate_if(y[i], a.negate[1]),
+                          detail::negate_if(z[i], a.negate[2])} +
+             walk_.offset;
+  }
+}
+
+}  // namespace tarvex

@@ -1,0 +1,85 @@
+// The pivot chain on short walks: every moved point against every fixed one, eight at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "tarvex/poll.hpp"
+#include "tarvex/walks/lattice_point.hpp"
+#include "tarvex/walks/random.hpp"
+#include "tarvex/walks/signed_permutation.hpp"
+
+namespace tarvex {
+
+namespace detail {
+
+// The walk as PivotArray holds it (frame(points[i]) + offset, the shorter
+// side moving), but in columns: x, y, z and a key per point. The key is
+// x + 2^10 y + 2^20 z in wrapping 32-bit arithmetic. Two points whose
+// coordinates differ by at most 1023 each have equal keys only when they are
+// equal, and a moved point and a fixed one are never further apart than the
+// chain between them (every lattice step changes each coordinate by at most
+// one), so below kMaxPoints a clash is an equal key. Columns have kPad spare
+// entries before and after the walk, so that a block of eight read around
+// either end stays in the buffer.
+struct PairwiseWalk {
+  static constexpr std::size_t kMaxPoints = 1024;
+  static constexpr std::size_t kPad = 8;
+  enum Column : std::size_t { kX, kY, kZ, kKey, kColumns };
+
+  std::size_t n = 0;
+  std::size_t stride = 0;  // entries per column, pads included
+  // The columns of the walk, then those of the candidate positions the
+  // moving side is given before the test accepts them.
+  std::vector<std::int32_t> buffer;
+  SignedPermutation frame = 0;
+  LatticePoint offset{0, 0, 0};
+
+  std::int32_t* column(std::size_t c) { return buffer.data() + c * stride + kPad; }
+  const std::int32_t* column(std::size_t c) const { return buffer.data() + c * stride + kPad; }
+  std::int32_t* candidate(std::size_t c) { return column(kColumns + c); }
+};
+
+// One instruction set's build of the kernel: a single move, and `count`
+// moves drawn as PivotSampler draws them (a pivot site below n - 1, then an
+// index into `codes`), with a poll before each.
+struct PairwiseKernel {
+  bool (*attempt)(PairwiseWalk&, std::size_t site, SignedPermutation g);
+  void (*run)(PairwiseWalk&, std::uint64_t count, Rng&, Poll&, std::span<const SignedPermutation> codes);
+};
+
+PairwiseKernel portable_pairwise_kernel();
+// The AVX2 build when this processor runs it, otherwise none (attempt is null).
+PairwiseKernel avx2_pairwise_kernel_if_supported();
+
+}  // namespace detail
+
+// Below some length, testing each moved point against every fixed one with
+// vector compares costs less than the table look-ups, and nothing branches
+// on the data but the verdict. Same contract as PivotArray.
+class PivotPairwise {
+ public:
+  static constexpr std::size_t kMaxPoints = detail::PairwiseWalk::kMaxPoints;
+  enum class Kernel : std::uint8_t { best, portable };
+
+  // A self-avoiding walk of at most kMaxPoints points. Tests ask for the
+  // portable kernel to check it where the best one is another.
+  explicit PivotPairwise(std::span<const LatticePoint> walk, Kernel kernel = Kernel::best);
+
+  bool try_pivot(std::size_t site, SignedPermutation g) { return kernel_.attempt(walk_, site, g); }
+
+  // `count` moves from the generator.
+  void run(std::uint64_t count, Rng& rng, Poll& poll, std::span<const SignedPermutation> codes) {
+    kernel_.run(walk_, count, rng, poll, codes);
+  }
+
+  void write(LatticeWalk& out) const;
+
+ private:
+  detail::PairwiseWalk walk_;
+  detail::PairwiseKernel kernel_;
+};
+
+}  // namespace tarvex

@@ -1,0 +1,155 @@
+// The pairwise pivot move on eight-lane integer vectors, compiled once per instruction set.
+//
+// pivot_pairwise.cpp includes this for any machine; pivot_pairwise_avx2.cpp
+// sets TARVEX_PAIRWISE_AVX2 first, which compiles everything after the
+// includes for AVX2. That code has internal linkage, so neither file's copy
+// can replace the other's at link time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <type_traits>
+
+#include "tarvex/poll.hpp"
+#include "tarvex/walks/lattice_point.hpp"
+#include "tarvex/walks/pivot_pairwise.hpp"
+#include "tarvex/walks/random.hpp"
+#include "tarvex/walks/signed_permutation.hpp"
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define TARVEX_HAVE_PAIRWISE_AVX2 1
+#elif TARVEX_PAIRWISE_AVX2
+#undef TARVEX_PAIRWISE_AVX2  // no such instruction set here: the file builds no kernel of its own
+#endif
+
+// 32-byte vectors by value change the ABI on machines without AVX; none of
+// them crosses a function with external linkage.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+#if TARVEX_PAIRWISE_AVX2
+#include <immintrin.h>
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#endif
+
+namespace tarvex::detail {
+namespace {
+
+// Coordinates and keys wrap, so the arithmetic is unsigned; comparisons give
+// all-ones or zero lanes. Without AVX2 each operation is two SSE2 ones.
+using U8 = std::uint32_t __attribute__((vector_size(32)));
+using M8 = std::int32_t __attribute__((vector_size(32)));
+
+[[gnu::always_inline]] inline U8 load8(const std::int32_t* p) {
+  U8 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+[[gnu::always_inline]] inline void store8(std::int32_t* p, U8 v) { std::memcpy(p, &v, sizeof v); }
+
+template <class T>
+[[gnu::always_inline]] inline auto splat8(T k) {
+  using V = std::conditional_t<std::is_signed_v<T>, M8, U8>;
+  return V{k, k, k, k, k, k, k, k};
+}
+
+[[gnu::always_inline]] inline bool any_lane(M8 m) {
+#if TARVEX_PAIRWISE_AVX2
+  const auto v = reinterpret_cast<__m256i>(m);
+  return !_mm256_testz_si256(v, v);
+#else
+  std::uint64_t w[4];
+  std::memcpy(w, &m, sizeof w);
+  return (w[0] | w[1] | w[2] | w[3]) != 0;
+#endif
+}
+
+// The move of PivotArray::try_pivot, with the moving side taken eight points
+// at a time from the pivot outward: each block's candidate keys against
+// every fixed key, so that most rejections end within the first block.
+// Candidates go to their own columns and replace the walk's only once the
+// whole side has passed.
+[[gnu::always_inline]] inline bool pairwise_attempt(PairwiseWalk& w, std::size_t site, SignedPermutation g) {
+  const auto n = std::ptrdiff_t(w.n);
+  const auto s = std::ptrdiff_t(site);
+  const bool tail = n - 1 - s <= s;
+  const SignedPermutation frame = w.frame;
+  // In the stored coordinates the delivered g reads frame^-1 g frame; moving
+  // the head instead turns it by the inverse.
+  const SignedPermutation h = compose(inverse_of(frame), compose(tail ? g : inverse_of(g), frame));
+  const Action& act_h = kActions[h];
+
+  std::int32_t* const columns[4] = {w.column(PairwiseWalk::kX), w.column(PairwiseWalk::kY),
+                                    w.column(PairwiseWalk::kZ), w.column(PairwiseWalk::kKey)};
+  std::int32_t* const candidates[4] = {w.candidate(PairwiseWalk::kX), w.candidate(PairwiseWalk::kY),
+                                       w.candidate(PairwiseWalk::kZ), w.candidate(PairwiseWalk::kKey)};
+  const std::int32_t* const keys = columns[PairwiseWalk::kKey];
+  const std::uint32_t c[3] = {std::uint32_t(columns[0][s]), std::uint32_t(columns[1][s]), std::uint32_t(columns[2][s])};
+  // Row r of h reads column axis[r]: choosing the column is the whole permutation.
+  const std::int32_t* source[3];
+  U8 from[3], negate[3], to[3];
+  for (int r = 0; r < 3; ++r) {
+    source[r] = columns[act_h.axis[r]];
+    from[r] = splat8(c[act_h.axis[r]]);
+    negate[r] = splat8(act_h.negate[r]);
+    to[r] = splat8(c[r]);
+  }
+
+  // Moving [lo, hi); fixed [fixed_lo, fixed_hi) (the pivot itself never meets a moved point).
+  const std::ptrdiff_t lo = tail ? s + 1 : 0, hi = tail ? n : s;
+  const std::ptrdiff_t fixed_lo = tail ? 0 : s + 1, fixed_hi = tail ? s : n;
+  const std::ptrdiff_t first = tail ? s + 1 : s - 8, step = tail ? 8 : -8;
+  const std::ptrdiff_t blocks = (hi - lo + 7) / 8;
+  const M8 lanes = {0, 1, 2, 3, 4, 5, 6, 7};
+  const M8 lo8 = splat8(std::int32_t(lo)), hi8 = splat8(std::int32_t(hi));
+
+  for (std::ptrdiff_t b = 0, j = first; b < blocks; ++b, j += step) {
+    U8 p[3];
+    for (int r = 0; r < 3; ++r) p[r] = to[r] + (((load8(source[r] + j) - from[r]) ^ negate[r]) - negate[r]);
+    const U8 key = p[0] + (p[1] << 10) + (p[2] << 20);
+    for (int r = 0; r < 3; ++r) store8(candidates[r] + j, p[r]);
+    store8(candidates[3] + j, key);
+    const M8 index = lanes + std::int32_t(j);
+    const M8 valid = (index >= lo8) & (index < hi8);
+    M8 hit = {};
+#pragma GCC unroll 4
+    for (std::ptrdiff_t i = fixed_lo; i < fixed_hi; ++i) hit |= key == splat8(std::uint32_t(keys[i]));
+    if (any_lane(hit & valid)) return false;
+  }
+
+  for (std::ptrdiff_t b = 0, j = first; b < blocks; ++b, j += step) {
+    const M8 index = lanes + std::int32_t(j);
+    const U8 valid = U8((index >= lo8) & (index < hi8));
+    for (int col = 0; col < 4; ++col) {
+      store8(columns[col] + j, (load8(candidates[col] + j) & valid) | (load8(columns[col] + j) & ~valid));
+    }
+  }
+  if (!tail) {
+    // The delivered walk is the moved one turned by g about the pivot.
+    const LatticePoint pivot = act(frame, LatticePoint{std::int32_t(c[0]), std::int32_t(c[1]), std::int32_t(c[2])}) + w.offset;
+    w.offset = pivot + act(g, w.offset - pivot);
+    w.frame = compose(g, frame);
+  }
+  return true;
+}
+
+// The draws of PivotSampler::try_pivot, in its order.
+[[gnu::always_inline]] inline void pairwise_run(PairwiseWalk& w, std::uint64_t count, Rng& rng, Poll& poll,
+                                                std::span<const SignedPermutation> codes) {
+  for (std::uint64_t i = 0; i < count; ++i) {
+    poll();
+    const auto site = std::size_t(rng.uniform(0, w.n - 1));
+    const auto element = std::size_t(rng.uniform(0, codes.size()));
+    pairwise_attempt(w, site, codes[element]);
+  }
+}
+
+}  // namespace
+}  // namespace tarvex::detail
+
+#if TARVEX_PAIRWISE_AVX2
+#pragma GCC pop_options
+#endif
