@@ -1,6 +1,8 @@
 // The pairwise pivot chain: set-up, the portable kernel, the choice of kernel and the delivered walk.
 #include "tarvex/walks/pivot_pairwise.hpp"
 
+#include <algorithm>
+
 #include "tarvex/fail.hpp"
 #include "tarvex/walks/pivot_pairwise_kernel.hpp"
 
@@ -34,7 +36,8 @@ detail::PairwiseKernel kernel_for(PivotPairwise::Kernel kernel) {
 }
 
 std::int32_t key_of(LatticePoint p) {
-  return std::int32_t(std::uint32_t(p.x) + (std::uint32_t(p.y) << 10) + (std::uint32_t(p.z) << 20));
+  return std::int32_t((std::uint32_t(p.x) + (std::uint32_t(p.y) << 10) + (std::uint32_t(p.z) << 20)) &
+                      detail::PairwiseWalk::kKeyBits);
 }
 
 }  // namespace
@@ -44,7 +47,8 @@ PivotPairwise::PivotPairwise(std::span<const LatticePoint> walk, Kernel kernel) 
   if (walk.size() > kMaxPoints) fail("pairwise pivot chain for {} points, more than {}", walk.size(), kMaxPoints);
   walk_.n = walk.size();
   walk_.stride = (walk.size() + 7) / 8 * 8 + 2 * W::kPad;
-  walk_.buffer.assign(2 * W::kColumns * walk_.stride, 0);
+  walk_.buffer.assign(W::kColumns * walk_.stride, 0);
+  std::fill(walk_.column(W::kKey) - W::kPad, walk_.column(W::kKey) - W::kPad + walk_.stride, W::kNoKey);
   for (std::size_t i = 0; i < walk.size(); ++i) {
     walk_.column(W::kX)[i] = walk[i].x;
     walk_.column(W::kY)[i] = walk[i].y;
@@ -58,11 +62,13 @@ void PivotPairwise::write(LatticeWalk& out) const {
   const std::int32_t* x = walk_.column(a.axis[0]);
   const std::int32_t* y = walk_.column(a.axis[1]);
   const std::int32_t* z = walk_.column(a.axis[2]);
-  out.resize(walk_.n);
-  for (std::size_t i = 0; i < walk_.n; ++i) {
-    out[i] = LatticePoint{detail::negate_if(x[i], a.negate[0]), detail::negate_if(y[i], a.negate[1]),
-                          detail::negate_if(z[i], a.negate[2])} +
-             walk_.offset;
+  const std::uint32_t nx = a.negate[0], ny = a.negate[1], nz = a.negate[2];
+  const LatticePoint offset = walk_.offset;
+  const std::size_t n = walk_.n;
+  out.resize(n);
+  LatticePoint* to = out.data();
+  for (std::size_t i = 0; i < n; ++i) {
+    to[i] = LatticePoint{detail::negate_if(x[i], nx), detail::negate_if(y[i], ny), detail::negate_if(z[i], nz)} + offset;
   }
 }
 

@@ -16,30 +16,30 @@ namespace tarvex {
 namespace detail {
 
 // The walk as PivotArray holds it (frame(points[i]) + offset, the shorter
-// side moving), but in columns: x, y, z and a key per point. The key is
-// x + 2^10 y + 2^20 z in wrapping 32-bit arithmetic. Two points whose
-// coordinates differ by at most 1023 each have equal keys only when they are
-// equal, and a moved point and a fixed one are never further apart than the
-// chain between them (every lattice step changes each coordinate by at most
-// one), so below kMaxPoints a clash is an equal key. Columns have kPad spare
-// entries before and after the walk, so that a block of eight read around
-// either end stays in the buffer.
+// side moving), but in columns: x, y, z and a key per point. The key is the
+// low 30 bits of x + 2^10 y + 2^20 z in wrapping arithmetic. Two points
+// whose coordinates differ by at most 1023 each have equal keys only when
+// they are equal, and a moved point and a fixed one are never further apart
+// than the chain between them (every lattice step changes each coordinate by
+// at most one), so below kMaxPoints a clash is an equal key. Columns have
+// kPad spare entries before and after the walk, so that a group of eight
+// read around either end stays in the buffer; spare keys have the top bits
+// set, which no point's key has, so they match nothing.
 struct PairwiseWalk {
   static constexpr std::size_t kMaxPoints = 1024;
   static constexpr std::size_t kPad = 8;
+  static constexpr std::uint32_t kKeyBits = (std::uint32_t{1} << 30) - 1;
+  static constexpr std::int32_t kNoKey = -1;
   enum Column : std::size_t { kX, kY, kZ, kKey, kColumns };
 
   std::size_t n = 0;
   std::size_t stride = 0;  // entries per column, pads included
-  // The columns of the walk, then those of the candidate positions the
-  // moving side is given before the test accepts them.
   std::vector<std::int32_t> buffer;
   SignedPermutation frame = 0;
   LatticePoint offset{0, 0, 0};
 
   std::int32_t* column(std::size_t c) { return buffer.data() + c * stride + kPad; }
   const std::int32_t* column(std::size_t c) const { return buffer.data() + c * stride + kPad; }
-  std::int32_t* candidate(std::size_t c) { return column(kColumns + c); }
 };
 
 // One instruction set's build of the kernel: a single move, and `count`

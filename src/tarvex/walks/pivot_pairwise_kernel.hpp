@@ -70,8 +70,10 @@ template <class T>
 // The move of PivotArray::try_pivot, with the moving side taken eight points
 // at a time from the pivot outward: each block's candidate keys against
 // every fixed key, so that most rejections end within the first block.
-// Candidates go to their own columns and replace the walk's only once the
-// whole side has passed.
+// (Looking for the clash after every few fixed groups, or sharing each fixed
+// key between two blocks, measured slower.) The
+// walk's columns change only once the whole side has passed, when the
+// candidates are made again and written over the moved points.
 [[gnu::always_inline]] inline bool pairwise_attempt(PairwiseWalk& w, std::size_t site, SignedPermutation g) {
   const auto n = std::ptrdiff_t(w.n);
   const auto s = std::ptrdiff_t(site);
@@ -82,54 +84,66 @@ template <class T>
   const SignedPermutation h = compose(inverse_of(frame), compose(tail ? g : inverse_of(g), frame));
   const Action& act_h = kActions[h];
 
-  std::int32_t* const columns[4] = {w.column(PairwiseWalk::kX), w.column(PairwiseWalk::kY),
-                                    w.column(PairwiseWalk::kZ), w.column(PairwiseWalk::kKey)};
-  std::int32_t* const candidates[4] = {w.candidate(PairwiseWalk::kX), w.candidate(PairwiseWalk::kY),
-                                       w.candidate(PairwiseWalk::kZ), w.candidate(PairwiseWalk::kKey)};
-  const std::int32_t* const keys = columns[PairwiseWalk::kKey];
-  const std::uint32_t c[3] = {std::uint32_t(columns[0][s]), std::uint32_t(columns[1][s]), std::uint32_t(columns[2][s])};
-  // Row r of h reads column axis[r]: choosing the column is the whole permutation.
+  std::int32_t* const x = w.column(PairwiseWalk::kX);
+  const std::ptrdiff_t stride = std::ptrdiff_t(w.stride);
+  std::int32_t* const keys = x + PairwiseWalk::kKey * stride;
+  // Row r of h reads column axis[r], negated or not: p[r] = ±source[r][j] + shift[r],
+  // where the shift keeps the pivot in place.
   const std::int32_t* source[3];
-  U8 from[3], negate[3], to[3];
+  U8 negate[3], shift[3];
   for (int r = 0; r < 3; ++r) {
-    source[r] = columns[act_h.axis[r]];
-    from[r] = splat8(c[act_h.axis[r]]);
-    negate[r] = splat8(act_h.negate[r]);
-    to[r] = splat8(c[r]);
+    source[r] = x + act_h.axis[r] * stride;
+    const std::uint32_t mask = act_h.negate[r];
+    negate[r] = splat8(mask);
+    shift[r] = splat8(std::uint32_t(x[r * stride + s]) - ((std::uint32_t(source[r][s]) ^ mask) - mask));
   }
+  const auto moved = [&](std::ptrdiff_t j, U8 (&p)[3]) {
+    for (int r = 0; r < 3; ++r) p[r] = ((load8(source[r] + j) ^ negate[r]) - negate[r]) + shift[r];
+    return (p[0] + (p[1] << 10) + (p[2] << 20)) & PairwiseWalk::kKeyBits;
+  };
 
   // Moving [lo, hi); fixed [fixed_lo, fixed_hi) (the pivot itself never meets a moved point).
   const std::ptrdiff_t lo = tail ? s + 1 : 0, hi = tail ? n : s;
   const std::ptrdiff_t fixed_lo = tail ? 0 : s + 1, fixed_hi = tail ? s : n;
   const std::ptrdiff_t first = tail ? s + 1 : s - 8, step = tail ? 8 : -8;
   const std::ptrdiff_t blocks = (hi - lo + 7) / 8;
+  // Whole groups of eight fixed keys, the last reaching into the pads on the
+  // far side, whose keys match nothing: the count of groups is all that
+  // varies, and no remainder needs its own branch.
+  const std::ptrdiff_t groups = (fixed_hi - fixed_lo + 7) / 8;
+  const std::int32_t* const fixed = tail ? keys + fixed_hi - 8 * groups : keys + fixed_lo;
   const M8 lanes = {0, 1, 2, 3, 4, 5, 6, 7};
   const M8 lo8 = splat8(std::int32_t(lo)), hi8 = splat8(std::int32_t(hi));
 
   for (std::ptrdiff_t b = 0, j = first; b < blocks; ++b, j += step) {
     U8 p[3];
-    for (int r = 0; r < 3; ++r) p[r] = to[r] + (((load8(source[r] + j) - from[r]) ^ negate[r]) - negate[r]);
-    const U8 key = p[0] + (p[1] << 10) + (p[2] << 20);
-    for (int r = 0; r < 3; ++r) store8(candidates[r] + j, p[r]);
-    store8(candidates[3] + j, key);
+    const U8 key = moved(j, p);
     const M8 index = lanes + std::int32_t(j);
     const M8 valid = (index >= lo8) & (index < hi8);
     M8 hit = {};
-#pragma GCC unroll 4
-    for (std::ptrdiff_t i = fixed_lo; i < fixed_hi; ++i) hit |= key == splat8(std::uint32_t(keys[i]));
+    for (std::ptrdiff_t i = 0; i < 8 * groups; i += 8) {
+#pragma GCC unroll 8
+      for (int u = 0; u < 8; ++u) hit |= key == splat8(std::uint32_t(fixed[i + u]));
+    }
     if (any_lane(hit & valid)) return false;
   }
 
+  // Blocks are disjoint and each is read whole before it is written, so the
+  // columns can be rewritten in place.
   for (std::ptrdiff_t b = 0, j = first; b < blocks; ++b, j += step) {
+    U8 p[3];
+    const U8 key = moved(j, p);
     const M8 index = lanes + std::int32_t(j);
     const U8 valid = U8((index >= lo8) & (index < hi8));
-    for (int col = 0; col < 4; ++col) {
-      store8(columns[col] + j, (load8(candidates[col] + j) & valid) | (load8(columns[col] + j) & ~valid));
+    for (int r = 0; r < 3; ++r) {
+      std::int32_t* column = x + r * stride + j;
+      store8(column, (p[r] & valid) | (load8(column) & ~valid));
     }
+    store8(keys + j, (key & valid) | (load8(keys + j) & ~valid));
   }
   if (!tail) {
     // The delivered walk is the moved one turned by g about the pivot.
-    const LatticePoint pivot = act(frame, LatticePoint{std::int32_t(c[0]), std::int32_t(c[1]), std::int32_t(c[2])}) + w.offset;
+    const LatticePoint pivot = act(frame, LatticePoint{x[s], x[stride + s], x[2 * stride + s]}) + w.offset;
     w.offset = pivot + act(g, w.offset - pivot);
     w.frame = compose(g, frame);
   }
