@@ -1,20 +1,20 @@
 // Benchmark of the pivot sampler against its earlier forms, run side by side on the same chains.
 #include <algorithm>
 #include <cmath>
-#include <limits>
-#include <optional>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <limits>
+#include <optional>
 #include <utility>
 #include <vector>
 
+#include "../tests/cpp/pivot_array.hpp"
 #include "../tests/cpp/reference_pivot.hpp"
 #include "tarvex/poll.hpp"
 #include "tarvex/walks/lattice.hpp"
 #include "tarvex/walks/pivot.hpp"
-#include "tarvex/walks/pivot_array.hpp"
 #include "tarvex/walks/pivot_pairwise.hpp"
 #include "tarvex/walks/random.hpp"
 #include "tarvex/walks/saw_tree.hpp"
@@ -126,7 +126,7 @@ class ArraySampler {
   tarvex::Poll* poll_;
   mutable tarvex::LatticeWalk walk_;
   mutable bool stale_ = false;
-  std::optional<tarvex::PivotArray> array_;
+  std::optional<tarvex::testing::PivotArray> array_;
   std::optional<tarvex::SawTree> tree_;
   double ratio_ = 0.0;
   std::uint64_t attempts_per_sample_ = 0;
@@ -258,7 +258,7 @@ void crossover(const std::vector<std::size_t>& lengths) {
     };
     for (int r = 0; r < 5; ++r) {
       const std::uint64_t seed = 3000 + std::uint64_t(r);
-      keep(0, chain_seconds<K, tarvex::PivotArray>(n, seed));
+      keep(0, chain_seconds<K, tarvex::testing::PivotArray>(n, seed));
       if (n <= tarvex::PivotPairwise::kMaxPoints) keep(1, chain_seconds<K, tarvex::PivotPairwise>(n, seed));
       keep(2, chain_seconds<K, tarvex::SawTree>(n, seed));
     }
@@ -271,13 +271,17 @@ void crossover(const std::vector<std::size_t>& lengths) {
 
 }  // namespace
 
-// --crossover compares the array, the pairwise form and the tree alone at
-// lengths around the switches from one to the other.
+// --crossover [n ...] compares the array, the pairwise form and the tree
+// alone at lengths around the switches from one to the other.
 // --long adds walks of 10,000 and 30,000 points (new sampler only).
 int main(int argc, char** argv) {
   const bool long_walks = argc > 1 && std::strcmp(argv[1], "--long") == 0;
   if (argc > 1 && std::strcmp(argv[1], "--crossover") == 0) {
-    const std::vector<std::size_t> lengths = {20, 50, 80, 105, 128, 160, 200, 250, 300, 400, 500, 700, 1000};
+    std::vector<std::size_t> lengths = {20, 50, 80, 105, 128, 160, 200, 250, 300, 400, 500, 700, 1000};
+    if (argc > 2) {
+      lengths.clear();
+      for (int i = 2; i < argc; ++i) lengths.push_back(std::size_t(std::strtoul(argv[i], nullptr, 10)));
+    }
     crossover<LatticeKind::cubic>(lengths);
     crossover<LatticeKind::tetrahedral>(lengths);
     crossover<LatticeKind::fcc>(lengths);

@@ -11,7 +11,6 @@
 #include "tarvex/fail.hpp"
 #include "tarvex/poll.hpp"
 #include "tarvex/walks/lattice.hpp"
-#include "tarvex/walks/pivot_array.hpp"
 #include "tarvex/walks/pivot_pairwise.hpp"
 #include "tarvex/walks/random.hpp"
 #include "tarvex/walks/saw_tree.hpp"
@@ -38,16 +37,13 @@ inline std::uint64_t saturating_count(double x) {
 }  // namespace detail
 
 // From this length on the chain runs on the saw-tree, whose moves cost about
-// log n against the array's n. Below it the array is as fast per move and
-// faster per sample, since writing the walk out of the tree visits 2n nodes
-// (bench_pivot --crossover places the switch).
-inline constexpr std::size_t kPivotTreeFrom = 400;
-static_assert(kPivotTreeFrom <= PivotArray::kMaxPoints + 1);
-
-// Below this length the chain compares every moved point with every fixed
-// one (bench_pivot --crossover places the switch).
-inline constexpr std::size_t kPivotPairwiseBelow = 128;
-static_assert(kPivotPairwiseBelow <= PivotPairwise::kMaxPoints + 1 && kPivotPairwiseBelow <= kPivotTreeFrom);
+// log n against the pairwise test's n^2 / 16 compares (eight at a time).
+// Below it the pairwise form is faster per sample, since writing the walk out
+// of the tree visits 2n nodes, and no slower per move; at 500 points the
+// tree's cheaper moves already outweigh that over a thermalization of 100
+// and 10,000 samples (bench_pivot --crossover places the switch).
+inline constexpr std::size_t kPivotTreeFrom = 450;
+static_assert(kPivotTreeFrom <= PivotPairwise::kMaxPoints + 1);
 
 template <LatticeKind K>
 class PivotSampler {
@@ -60,8 +56,6 @@ class PivotSampler {
       : rng_(&rng), poll_(&poll), walk_(straight_walk(Lattice(K), n)) {
     if (n >= kPivotTreeFrom) {
       tree_.emplace(walk_);
-    } else if (n >= kPivotPairwiseBelow) {
-      array_.emplace(walk_);
     } else if (n >= 2) {
       pairwise_.emplace(walk_);
     }
@@ -126,10 +120,8 @@ class PivotSampler {
     if (stale_) {
       if (tree_) {
         tree_->write(walk_);
-      } else if (pairwise_) {
-        pairwise_->write(walk_);
       } else {
-        array_->write(walk_);
+        pairwise_->write(walk_);
       }
       stale_ = false;
     }
@@ -150,9 +142,7 @@ class PivotSampler {
       }());
 
   bool move(std::size_t site, SignedPermutation g) {
-    const bool accepted = pairwise_ ? pairwise_->try_pivot(site, g)
-                          : tree_   ? tree_->try_pivot(site, g)
-                                    : array_->try_pivot(site, g);
+    const bool accepted = pairwise_ ? pairwise_->try_pivot(site, g) : tree_->try_pivot(site, g);
     stale_ = stale_ || accepted;
     return accepted;
   }
@@ -162,7 +152,6 @@ class PivotSampler {
   mutable LatticeWalk walk_;
   mutable bool stale_ = false;
   std::optional<PivotPairwise> pairwise_;
-  std::optional<PivotArray> array_;
   std::optional<SawTree> tree_;
   double ratio_ = 0.0;
   std::uint64_t attempts_per_sample_ = 0;

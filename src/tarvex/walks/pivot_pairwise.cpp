@@ -49,6 +49,16 @@ PivotPairwise::PivotPairwise(std::span<const LatticePoint> walk, Kernel kernel) 
   walk_.stride = (walk.size() + 7) / 8 * 8 + 2 * W::kPad;
   walk_.buffer.assign(W::kColumns * walk_.stride, 0);
   std::fill(walk_.column(W::kKey) - W::kPad, walk_.column(W::kKey) - W::kPad + walk_.stride, W::kNoKey);
+  const auto n = std::int32_t(walk.size());
+  for (std::int32_t site = 0; site + 1 < n; ++site) {
+    // Moving the shorter side; the pivot itself never meets a moved point.
+    const bool tail = n - 1 - site <= site;
+    const std::int32_t lo = tail ? site + 1 : 0, hi = tail ? n : site;
+    const std::int32_t fixed_lo = tail ? 0 : site + 1, fixed_hi = tail ? site : n;
+    const std::int32_t groups = (fixed_hi - fixed_lo + 7) / 8;
+    walk_.plans.push_back({tail ? site + 1 : site - 8, lo, hi, tail ? fixed_hi - 8 * groups : fixed_lo,
+                           (hi - lo + 7) / 8, groups, tail});
+  }
   for (std::size_t i = 0; i < walk.size(); ++i) {
     walk_.column(W::kX)[i] = walk[i].x;
     walk_.column(W::kY)[i] = walk[i].y;

@@ -6,6 +6,7 @@
 // can replace the other's at link time.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -67,22 +68,33 @@ template <class T>
 #endif
 }
 
-// The move of PivotArray::try_pivot, with the moving side taken eight points
-// at a time from the pivot outward: each block's candidate keys against
-// every fixed key, so that most rejections end within the first block.
-// (Looking for the clash after every few fixed groups, or sharing each fixed
-// key between two blocks, measured slower.) The
-// walk's columns change only once the whole side has passed, when the
-// candidates are made again and written over the moved points.
+// frame^-1 g frame, the delivered g in the stored coordinates.
+inline constexpr auto kConjugates = [] {
+  std::array<std::array<SignedPermutation, kSignedPermutations>, kSignedPermutations> out{};
+  for (unsigned f = 0; f < kSignedPermutations; ++f) {
+    for (unsigned g = 0; g < kSignedPermutations; ++g) {
+      out[f][g] = compose(inverse_of(SignedPermutation(f)), compose(SignedPermutation(g), SignedPermutation(f)));
+    }
+  }
+  return out;
+}();
+
+// PivotPairwise::try_pivot. The moving side goes eight points at a time from
+// the pivot outward, each block's candidate keys against every fixed key, so
+// that most rejections end within the first block. (Looking for the clash
+// after every few fixed groups, or sharing each fixed key between two
+// blocks, measured slower.) Both sides are self-avoiding and a symmetry
+// keeps the moving one so, hence a clash is a moved point landing on the
+// fixed side. The walk's columns change only once the whole side has passed,
+// when the candidates are made again and written over the moved points.
 [[gnu::always_inline]] inline bool pairwise_attempt(PairwiseWalk& w, std::size_t site, SignedPermutation g) {
-  const auto n = std::ptrdiff_t(w.n);
+  const PairwiseWalk::Plan& plan = w.plans[site];
   const auto s = std::ptrdiff_t(site);
-  const bool tail = n - 1 - s <= s;
+  const bool tail = plan.tail;
   const SignedPermutation frame = w.frame;
   // In the stored coordinates the delivered g reads frame^-1 g frame; moving
   // the head instead turns it by the inverse.
-  const SignedPermutation h = compose(inverse_of(frame), compose(tail ? g : inverse_of(g), frame));
-  const Action& act_h = kActions[h];
+  const Action& act_h = kActions[kConjugates[frame][tail ? g : inverse_of(g)]];
 
   std::int32_t* const x = w.column(PairwiseWalk::kX);
   const std::ptrdiff_t stride = std::ptrdiff_t(w.stride);
@@ -102,18 +114,10 @@ template <class T>
     return (p[0] + (p[1] << 10) + (p[2] << 20)) & PairwiseWalk::kKeyBits;
   };
 
-  // Moving [lo, hi); fixed [fixed_lo, fixed_hi) (the pivot itself never meets a moved point).
-  const std::ptrdiff_t lo = tail ? s + 1 : 0, hi = tail ? n : s;
-  const std::ptrdiff_t fixed_lo = tail ? 0 : s + 1, fixed_hi = tail ? s : n;
-  const std::ptrdiff_t first = tail ? s + 1 : s - 8, step = tail ? 8 : -8;
-  const std::ptrdiff_t blocks = (hi - lo + 7) / 8;
-  // Whole groups of eight fixed keys, the last reaching into the pads on the
-  // far side, whose keys match nothing: the count of groups is all that
-  // varies, and no remainder needs its own branch.
-  const std::ptrdiff_t groups = (fixed_hi - fixed_lo + 7) / 8;
-  const std::int32_t* const fixed = tail ? keys + fixed_hi - 8 * groups : keys + fixed_lo;
+  const std::ptrdiff_t first = plan.first, step = tail ? 8 : -8, blocks = plan.blocks, groups = plan.groups;
+  const std::int32_t* const fixed = keys + plan.fixed;
   const M8 lanes = {0, 1, 2, 3, 4, 5, 6, 7};
-  const M8 lo8 = splat8(std::int32_t(lo)), hi8 = splat8(std::int32_t(hi));
+  const M8 lo8 = splat8(plan.lo), hi8 = splat8(plan.hi);
 
   for (std::ptrdiff_t b = 0, j = first; b < blocks; ++b, j += step) {
     U8 p[3];
