@@ -8,9 +8,10 @@
 
 #include "tarvex/fail.hpp"
 #include "tarvex/poll.hpp"
+#include "pivot_array.hpp"
 #include "reference_pivot.hpp"
 #include "tarvex/walks/pivot.hpp"
-#include "tarvex/walks/pivot_array.hpp"
+#include "tarvex/walks/pivot_pairwise.hpp"
 #include "tarvex/walks/saw_tree.hpp"
 #include "tarvex/walks/signed_permutation.hpp"
 #include "walk_testing.hpp"
@@ -19,6 +20,7 @@ namespace tarvex {
 namespace {
 
 using testing::is_valid_walk;
+using testing::PivotArray;
 using testing::kAllLattices;
 using testing::lattice_name;
 using testing::ReferencePivotSampler;
@@ -102,17 +104,64 @@ TEST_P(PivotTest, RunsTheSameChainAsTheFirstSampler) {
   });
 }
 
-// Both forms of the chain against the move written out in full, on every
-// short length, where the array switches sides and the tree cuts its
-// smallest shapes: same decision, same walk, and a rejection keeps it. The
-// array may also start `shift` away, to see its coordinates wrap exactly.
-template <LatticeKind K, class Chain>
-void check_against_full_moves(std::size_t n, std::uint64_t seed, LatticePoint shift = kOrigin) {
+// The same, length by length: the pairwise form's blocks and groups of
+// eight fill and overflow as n grows, the moving side switches at the middle,
+// and the tree takes over at kPivotTreeFrom. Samples come from the batched
+// moves, which draw inside the kernel.
+TEST_P(PivotTest, RunsTheSameChainAsTheFirstSamplerAtEveryLengthAroundASwitch) {
+  on_lattice(GetParam(), [&]<LatticeKind K>() {
+    std::vector<std::size_t> lengths;
+    for (std::size_t n = 2; n <= 40; ++n) lengths.push_back(n);
+    for (std::size_t n = kPivotTreeFrom - 3; n <= kPivotTreeFrom + 2; ++n) lengths.push_back(n);
+    for (std::size_t n : lengths) {
+      Poll poll;
+      Rng rng = Rng::seeded(n + 99), reference_rng = Rng::seeded(n + 99);
+      PivotSampler<K> sampler(n, rng, 2, 3, poll);
+      ReferencePivotSampler<K> reference(n, reference_rng, 2, 3, poll);
+      ASSERT_EQ(sampler.attempts_per_sample(), reference.attempts_per_sample()) << "n = " << n;
+      for (int i = 0; i < 20; ++i) ASSERT_EQ(sampler.next_sample(), reference.next_sample()) << "n = " << n << ", sample " << i;
+      EXPECT_EQ(rng.next(), reference_rng.next()) << "n = " << n;
+    }
+  });
+}
+
+// The portable build of the pairwise kernel runs the chain of the best one
+// (AVX2 where the processor has it), batched draws included.
+TEST_P(PivotTest, PortableAndBestPairwiseKernelsRunTheSameChain) {
+  on_lattice(GetParam(), [&]<LatticeKind K>() {
+    std::vector<SignedPermutation> codes;
+    for (const Symmetry& s : group_of<K>()) codes.push_back(signed_permutation(s));
+    for (std::size_t n : {std::size_t{5}, std::size_t{20}, std::size_t{105}, kPivotTreeFrom - 1}) {
+      const LatticeWalk straight = straight_walk(Lattice(K), n);
+      PivotPairwise best(straight), portable(straight, PivotPairwise::Kernel::portable);
+      Poll poll;
+      Rng best_rng = Rng::seeded(n), portable_rng = Rng::seeded(n);
+      LatticeWalk a, b;
+      for (int round = 0; round < 20; ++round) {
+        best.run(200, best_rng, poll, codes);
+        portable.run(200, portable_rng, poll, codes);
+        best.write(a);
+        portable.write(b);
+        ASSERT_EQ(a, b) << "n = " << n << ", round " << round;
+        ASSERT_TRUE(is_valid_walk(K, a, n)) << "n = " << n << ", round " << round;
+      }
+      EXPECT_EQ(best_rng.next(), portable_rng.next()) << "n = " << n;
+    }
+  });
+}
+
+// Every form of the chain against the move written out in full, on every
+// short length, where the array switches sides, the pairwise test fills its
+// first blocks of eight and the tree cuts its smallest shapes: same
+// decision, same walk, and a rejection keeps it. The array may also start
+// `shift` away, to see its coordinates wrap exactly.
+template <LatticeKind K, class Chain, class... Options>
+void check_against_full_moves(std::size_t n, std::uint64_t seed, LatticePoint shift = kOrigin, Options... options) {
   Rng rng = Rng::seeded(seed);
   const SymmetryGroup group = group_of<K>();
   LatticeWalk expected = straight_walk(Lattice(K), n), written, start = expected;
   for (LatticePoint& p : start) p = p + shift;
-  Chain chain(start);
+  Chain chain(start, options...);
   for (int attempt = 0; attempt < 2000; ++attempt) {
     const auto site = std::size_t(rng.uniform(0, n - 1));
     const Symmetry& s = group[rng.uniform(0, group.size())];
@@ -127,16 +176,24 @@ void check_against_full_moves(std::size_t n, std::uint64_t seed, LatticePoint sh
   }
 }
 
-TEST_P(PivotTest, ArrayAndTreeMakeExactlyTheFullMove) {
+// The pairwise form runs its best kernel and the portable one.
+TEST_P(PivotTest, EveryFormMakesExactlyTheFullMove) {
+  constexpr auto kPortable = PivotPairwise::Kernel::portable;
   on_lattice(GetParam(), [&]<LatticeKind K>() {
     for (std::size_t n = 2; n <= 40; ++n) {
       check_against_full_moves<K, PivotArray>(n, n);
       check_against_full_moves<K, SawTree>(n, n);
+      check_against_full_moves<K, PivotPairwise>(n, n);
+      check_against_full_moves<K, PivotPairwise>(n, n, kOrigin, kPortable);
     }
     check_against_full_moves<K, PivotArray>(257, 1);
     check_against_full_moves<K, SawTree>(257, 1);
+    check_against_full_moves<K, PivotPairwise>(257, 1);
+    check_against_full_moves<K, PivotPairwise>(257, 1, kOrigin, kPortable);
     constexpr std::int32_t kEdge = std::numeric_limits<std::int32_t>::max() - 8;
     check_against_full_moves<K, PivotArray>(30, 2, LatticePoint{kEdge, -kEdge, kEdge});
+    check_against_full_moves<K, PivotPairwise>(30, 2, LatticePoint{kEdge, -kEdge, kEdge});
+    check_against_full_moves<K, PivotPairwise>(30, 2, LatticePoint{kEdge, -kEdge, kEdge}, kPortable);
   });
 }
 

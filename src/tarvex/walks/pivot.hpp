@@ -11,7 +11,7 @@
 #include "tarvex/fail.hpp"
 #include "tarvex/poll.hpp"
 #include "tarvex/walks/lattice.hpp"
-#include "tarvex/walks/pivot_array.hpp"
+#include "tarvex/walks/pivot_pairwise.hpp"
 #include "tarvex/walks/random.hpp"
 #include "tarvex/walks/saw_tree.hpp"
 #include "tarvex/walks/signed_permutation.hpp"
@@ -37,11 +37,13 @@ inline std::uint64_t saturating_count(double x) {
 }  // namespace detail
 
 // From this length on the chain runs on the saw-tree, whose moves cost about
-// log n against the array's n. Below it the array is as fast per move and
-// faster per sample, since writing the walk out of the tree visits 2n nodes
-// (bench_pivot --crossover places the switch).
-inline constexpr std::size_t kPivotTreeFrom = 400;
-static_assert(kPivotTreeFrom <= PivotArray::kMaxPoints + 1);
+// log n against the pairwise test's n^2 / 16 compares (eight at a time).
+// Below it the pairwise form is faster per sample, since writing the walk out
+// of the tree visits 2n nodes, and no slower per move; at 500 points the
+// tree's cheaper moves already outweigh that over a thermalization of 100
+// and 10,000 samples (bench_pivot --crossover places the switch).
+inline constexpr std::size_t kPivotTreeFrom = 450;
+static_assert(kPivotTreeFrom <= PivotPairwise::kMaxPoints + 1);
 
 template <LatticeKind K>
 class PivotSampler {
@@ -55,7 +57,7 @@ class PivotSampler {
     if (n >= kPivotTreeFrom) {
       tree_.emplace(walk_);
     } else if (n >= 2) {
-      array_.emplace(walk_);
+      pairwise_.emplace(walk_);
     }
     const std::uint64_t t = n < 2 ? 0 : detail::saturating_mul(n, thermalization_factor);
     if (t == 0) {
@@ -99,6 +101,12 @@ class PivotSampler {
 
   // k move attempts, then the walk (valid until the next call).
   const LatticeWalk& next_sample() {
+    if (pairwise_) {
+      // Marked first: a poll may throw between an accepted move and the end.
+      stale_ = stale_ || attempts_per_sample_ > 0;
+      pairwise_->run(attempts_per_sample_, *rng_, *poll_, kCodes);
+      return walk();
+    }
     for (std::uint64_t i = 0; i < attempts_per_sample_; ++i) {
       (*poll_)();
       try_pivot();
@@ -113,7 +121,7 @@ class PivotSampler {
       if (tree_) {
         tree_->write(walk_);
       } else {
-        array_->write(walk_);
+        pairwise_->write(walk_);
       }
       stale_ = false;
     }
@@ -134,7 +142,7 @@ class PivotSampler {
       }());
 
   bool move(std::size_t site, SignedPermutation g) {
-    const bool accepted = tree_ ? tree_->try_pivot(site, g) : array_->try_pivot(site, g);
+    const bool accepted = pairwise_ ? pairwise_->try_pivot(site, g) : tree_->try_pivot(site, g);
     stale_ = stale_ || accepted;
     return accepted;
   }
@@ -143,7 +151,7 @@ class PivotSampler {
   Poll* poll_;
   mutable LatticeWalk walk_;
   mutable bool stale_ = false;
-  std::optional<PivotArray> array_;
+  std::optional<PivotPairwise> pairwise_;
   std::optional<SawTree> tree_;
   double ratio_ = 0.0;
   std::uint64_t attempts_per_sample_ = 0;

@@ -27,7 +27,7 @@ class SawTree {
   // A self-avoiding walk of at least two points.
   explicit SawTree(std::span<const LatticePoint> walk);
 
-  // Same contract as PivotArray::try_pivot.
+  // Same contract as PivotPairwise::try_pivot.
   bool try_pivot(std::size_t site, SignedPermutation g);
 
   void write(LatticeWalk& out) const;
