@@ -17,22 +17,15 @@ import pathlib
 import platform
 import subprocess
 import sys
-import time
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+from timing import best_of  # noqa: E402
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 DATA = ROOT / "data"
 
 
 # --- workloads (run inside the measuring interpreter) -------------------------------------------
-
-def best_of(repeat, fn):
-    times = []
-    for _ in range(repeat):
-        start = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - start)
-    return min(times)
-
 
 def trpcage():
     t = json.loads((DATA / "1l2y_ca.json").read_text())

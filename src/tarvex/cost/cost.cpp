@@ -144,28 +144,36 @@ double ContactEnergyCost::evaluate(std::span<const LatticePoint> walk, double sc
   return contact_sum(walk, rule_for(scale, dmax), {pair_energies.data(), kmin, dmax});
 }
 
-void ContactEnergyCost::evaluate_batch(std::span<const Point> points, std::size_t n, std::span<double> out) const {
+namespace {
+
+// The batch entries' common part: one length check and one look at the pair
+// table for the whole batch, then sum(conformation c, pairs) for each.
+template <class Item, class Sum>
+void evaluate_each(const ContactEnergyCost& cost, std::span<const Item> items, std::size_t n, std::span<double> out,
+                   Sum&& sum) {
   if (out.empty()) return;  // no conformation, no length to check
-  check_length(n, residues);
-  if (no_pairs(*this, n)) {
+  check_length(n, cost.residues);
+  if (no_pairs(cost, n)) {
     std::fill(out.begin(), out.end(), 0.0);
     return;
   }
-  const ContactPairs pairs{pair_energies.data(), kmin, dmax};
-  for (std::size_t c = 0; c < out.size(); ++c) out[c] = contact_sum(points.subspan(c * n, n), pairs);
+  const ContactPairs pairs{cost.pair_energies.data(), cost.kmin, cost.dmax};
+  for (std::size_t c = 0; c < out.size(); ++c) out[c] = sum(items.subspan(c * n, n), pairs);
+}
+
+}  // namespace
+
+void ContactEnergyCost::evaluate_batch(std::span<const Point> points, std::size_t n, std::span<double> out) const {
+  evaluate_each(*this, points, n, out,
+                [](std::span<const Point> c, const ContactPairs& pairs) { return contact_sum(c, pairs); });
 }
 
 void ContactEnergyCost::evaluate_batch(std::span<const LatticePoint> walks, std::size_t n, double scale,
                                        std::span<double> out) const {
-  if (out.empty()) return;  // no conformation, no length to check
-  check_length(n, residues);
-  if (no_pairs(*this, n)) {
-    std::fill(out.begin(), out.end(), 0.0);
-    return;
-  }
-  const ContactPairs pairs{pair_energies.data(), kmin, dmax};
   const LatticeContactRule rule = lattice_contact_rule(scale, dmax);
-  for (std::size_t c = 0; c < out.size(); ++c) out[c] = contact_sum(walks.subspan(c * n, n), rule, pairs);
+  evaluate_each(*this, walks, n, out, [&](std::span<const LatticePoint> w, const ContactPairs& pairs) {
+    return contact_sum(w, rule, pairs);
+  });
 }
 
 LuaCost::LuaCost(std::string_view function_name, std::string_view source, std::string sequence)
