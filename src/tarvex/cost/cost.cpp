@@ -157,13 +157,6 @@ double ContactEnergyCost::evaluate(std::span<const Point> conformation) const {
   return contact_sum(conformation, pair_energies.data(), kmin, dmax, band);
 }
 
-LuaCost::LuaCost(std::string_view function_name, std::string_view source, std::string sequence)
-    : sequence_(std::move(sequence)) {
-  state_.run_chunk(source);
-  state_.bind_function(function_name);
-  state_.bind_sequence(sequence_);
-}
-
 double evaluate_cost(CostFunction& cost, std::span<const Point> conformation) {
   return std::visit(Overloaded{
                         [&](PythonCost& python) {
@@ -179,6 +172,10 @@ double evaluate_cost(CostFunction& cost, std::span<const Point> conformation) {
 void evaluate_costs(CostFunction& cost, std::span<const Point> points, std::size_t n, std::span<double> out) {
   if (auto* python = std::get_if<PythonCost>(&cost); python != nullptr && python->host) {
     python->host->evaluate_batch(points, n, out);
+    return;
+  }
+  if (auto* lua = std::get_if<LuaCost>(&cost)) {
+    lua->evaluate(points, n, out);
     return;
   }
   for (std::size_t c = 0; c < out.size(); ++c) out[c] = evaluate_cost(cost, points.subspan(c * n, n));
