@@ -48,8 +48,10 @@ def run_child(body):
      NOT_A_NUMBER + "lua cost:1: C stack overflow"),
     ("local function r(n) return coroutine.wrap(r)(n+1) end function f(s,c) r(1) return 1 end",
      NOT_A_NUMBER + "lua cost:1: C stack overflow"),
-    ("local function g(c) return c:gsub('.', g) end function f() g('a') return 1 end",
-     NOT_A_NUMBER + "stack overflow"),
+    # Its error unwinds over 100 MiB of C stack, more than AddressSanitizer keeps track of: it
+    # says so in a warning, which the sanitizer run counts as a report.
+    pytest.param("local function g(c) return c:gsub('.', g) end function f() g('a') return 1 end",
+                 NOT_A_NUMBER + "stack overflow", marks=pytest.mark.no_asan),
 ], ids=["malformed-bytecode", "dumped-bytecode", "nested-resumes", "nested-wraps",
         "gsub-recursion"])
 def test_lua_that_crashed_the_process_fails_cleanly(source, expected):
