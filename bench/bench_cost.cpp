@@ -105,27 +105,32 @@ void bench_contact(std::size_t n, std::mt19937_64& random) {
               fast / pairs, plain, fast / plain);
 }
 
-// Times `count` calls of f made from a Lua loop in the cost's own state, on
-// its thread.
-double lua_loop_ns(tarvex::LuaCost& cost, const char* driver, std::size_t n, std::size_t count) {
+// Times `count` calls of f made from a Lua loop, in a state of the cost's
+// kind on a thread of the cost's kind.
+double lua_loop_ns(const char* source, const char* driver, std::size_t n, std::size_t count) {
   double ns = 0;
-  cost.inspect([&](tarvex::LuaState& state) {
-    lua_State* L = state.raw();
-    if (luaL_dostring(L, driver) != 0) {
-      std::printf("driver failed: %s\n", lua_tostring(L, -1));
-      lua_pop(L, 1);
-      return;
-    }
-    ns = ns_per_call(count, [&](std::size_t m) {
-      lua_getglobal(L, "bench_driver");
-      lua_pushnumber(L, static_cast<double>(m));
-      lua_pushnumber(L, static_cast<double>(n));
-      if (lua_pcall(L, 2, 0, 0) != 0) {
-        std::printf("driver failed: %s\n", lua_tostring(L, -1));
-        lua_pop(L, 1);
-      }
-    });
-  });
+  tarvex::LuaThread thread;
+  const std::exception_ptr failure = thread.run(
+      [&](tarvex::LuaState& state) {
+        state.run_chunk(source);
+        lua_State* L = state.raw();
+        if (luaL_dostring(L, driver) != 0) {
+          std::printf("driver failed: %s\n", lua_tostring(L, -1));
+          lua_pop(L, 1);
+          return;
+        }
+        ns = ns_per_call(count, [&](std::size_t m) {
+          lua_getglobal(L, "bench_driver");
+          lua_pushnumber(L, static_cast<double>(m));
+          lua_pushnumber(L, static_cast<double>(n));
+          if (lua_pcall(L, 2, 0, 0) != 0) {
+            std::printf("driver failed: %s\n", lua_tostring(L, -1));
+            lua_pop(L, 1);
+          }
+        });
+      },
+      {});
+  if (failure) std::rethrow_exception(failure);
   return ns;
 }
 
@@ -151,7 +156,7 @@ void bench_lua(const char* label, const char* source, std::size_t n, std::mt1993
     sink = s;
   });
   // The floor: the same function called from Lua with arguments built once.
-  const double prebuilt = lua_loop_ns(cost,
+  const double prebuilt = lua_loop_ns(source,
                                       "function bench_driver(m, n) "
                                       "  local c = {} for i = 1, n do c[i] = {i * 3.8, 0.5 * i, -1.0 * i} end "
                                       "  local s = string.rep('A', n) local acc = 0 "
@@ -159,7 +164,7 @@ void bench_lua(const char* label, const char* source, std::size_t n, std::mt1993
                                       n, calls);
   // Building fresh tables in Lua itself, for comparison with building them
   // through the C API.
-  const double fresh = lua_loop_ns(cost,
+  const double fresh = lua_loop_ns(source,
                                    "function bench_driver(m, n) "
                                    "  local s = string.rep('A', n) local acc = 0 "
                                    "  for k = 1, m do local c = {} "

@@ -21,12 +21,6 @@ const Conformation kThreePoints = {{1, 2, 3}, {4, 5, 6}, {7, 8, 9.5}};
 
 using testing::panic_message;
 
-int stack_depth(LuaCost& cost) {
-  int depth = -1;
-  cost.inspect([&](LuaState& state) { depth = lua_gettop(state.raw()); });
-  return depth;
-}
-
 // --- What the function sees and what its result becomes -------------------------
 
 struct CallCase {
@@ -44,7 +38,6 @@ TEST_P(LuaCostCall, ReturnsTheFirstResultAsANumber) {
   CostFunction cost = LuaCost("f", c.source, c.seq);
   EXPECT_EQ(evaluate_cost(cost, c.points), c.expected);
   EXPECT_EQ(evaluate_cost(cost, c.points), c.expected) << "second evaluation";
-  EXPECT_EQ(stack_depth(std::get<LuaCost>(cost)), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -91,22 +84,33 @@ struct FailureCase {
 
 class LuaCostFailure : public ::testing::TestWithParam<FailureCase> {};
 
-TEST_P(LuaCostFailure, AbandonsWithTheMessage) {
+constexpr const char* kNotNumber = "Lua function did not return a floating number !: ";
+
+// The state's steps one by one, on a Lua thread as a cost runs them: they
+// leave the Lua stack as they found it, also when they fail, and a failed
+// call leaves the state usable (the next call fails the same way).
+TEST_P(LuaCostFailure, AbandonsWithTheMessageAndLeavesTheStackAsItWas) {
   const FailureCase& c = GetParam();
   std::string message;
-  try {
-    LuaCost cost(c.function_name, c.source, "ABC");
-    message = panic_message([&] { cost.evaluate(kThreePoints); });
-    // The failed call leaves the state usable and the stack as it was.
-    EXPECT_EQ(stack_depth(cost), 0);
-  } catch (const Panic& panic) {
-    message = panic.what();
-  }
+  LuaThread thread;
+  const std::exception_ptr failure = thread.run(
+      [&](LuaState& state) {
+        lua_State* L = state.raw();
+        message = panic_message([&] {
+          state.run_chunk(c.source);
+          state.bind_function(c.function_name);
+          state.bind_sequence("ABC");
+          EXPECT_EQ(lua_gettop(L), 0);
+          state.call(kThreePoints);
+        });
+        EXPECT_EQ(lua_gettop(L), 0) << "after the failure";
+        if (message.rfind(kNotNumber, 0) == 0) EXPECT_EQ(panic_message([&] { state.call(kThreePoints); }), message);
+      },
+      {});
+  EXPECT_FALSE(failure);
   EXPECT_EQ(message.substr(0, c.message_start.size()), c.message_start) << message;
   EXPECT_EQ(message.find("stack traceback") != std::string::npos, c.traceback) << message;
 }
-
-constexpr const char* kNotNumber = "Lua function did not return a floating number !: ";
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, LuaCostFailure,

@@ -77,8 +77,4 @@ void LuaCost::close() {
   thread_.close(check_);
 }
 
-void LuaCost::inspect(const std::function<void(LuaState&)>& f) {
-  if (std::exception_ptr failure = thread_.run(f, check_)) std::rethrow_exception(failure);
-}
-
 }  // namespace tarvex

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -47,10 +46,6 @@ class LuaCost {
   void close();
 
   const std::string& sequence() const noexcept { return sequence_; }
-
-  // Runs f on the Lua thread with the state, for tests and benchmarks that
-  // look inside it. f must not outlive a failed check.
-  void inspect(const std::function<void(LuaState&)>& f);
 
  private:
   struct Batch;
