@@ -148,7 +148,7 @@ set(TARVEX_LUAJIT_LIBRARY "${TARVEX_LUAJIT_DIR}/src/libluajit.a")
 # beside it.
 add_custom_command(
   OUTPUT "${TARVEX_LUAJIT_LIBRARY}"
-  COMMAND "${TARVEX_MAKE}" -C src libluajit.a LJCORE_O=ljamalg.o BUILDMODE=static
+  COMMAND "${TARVEX_MAKE}" --no-print-directory -C src libluajit.a LJCORE_O=ljamalg.o BUILDMODE=static
           "CC=${TARVEX_LUAJIT_CC}" PREFIX=/usr "MULTILIB=${multilib}"
           XCFLAGS=-DLUAJIT_ENABLE_CHECKHOOK CFLAGS=-fPIC CCWARN= Q=@ E=@:
   DEPENDS "${stamp}"
