@@ -3,8 +3,6 @@
 
 #include <sched.h>
 #include <signal.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -56,10 +54,9 @@ struct LuaThread::Shared {
   std::atomic<bool> idle{true};
   bool quit = false;           // end once idle
   bool stop = false;           // the owner gave up: run no more Lua code
-  bool open = false;           // state holds an open state interrupt() may reach
+  bool open = false;           // state is open: interrupt() may reach it
   bool closed = false;         // the state is closed for good
   std::exception_ptr failure;  // what the last task threw
-  pid_t tid = 0;
   // Touched by the Lua thread only (and by interrupt() while open):
   std::optional<LuaState> state;
 
@@ -106,7 +103,6 @@ void* thread_main(void* argument) {
   delete handed;
   LuaThread::Shared& s = *shared;
   std::unique_lock lock(s.mutex);
-  s.tid = static_cast<pid_t>(syscall(SYS_gettid));
   for (;;) {
     s.to_lua.wait(lock, [&] { return s.task || s.quit; });
     if (!s.task) break;
@@ -255,13 +251,12 @@ void LuaThread::settle(Clock::time_point deadline) noexcept {
   // Abandoned: it keeps its share of the state and frees it if it ever
   // finishes. Until then it only runs when nothing else wants the CPU.
   s.quit = true;
-  const pid_t tid = s.tid;
   lock.unlock();
+  // Through the handle, still ours until detached: a thread id alone could
+  // by then belong to another thread.
+  const sched_param idle{};
+  pthread_setschedparam(thread_, SCHED_IDLE, &idle);
   pthread_detach(thread_);
-  if (tid != 0) {
-    sched_param idle{};
-    sched_setscheduler(tid, SCHED_IDLE, &idle);
-  }
   shared_.reset();
 }
 
