@@ -11,6 +11,7 @@
 #include <lua.hpp>
 
 #include "tarvex/cost/cost.hpp"
+#include "tarvex/cost/lua_state.hpp"
 
 namespace {
 
@@ -104,36 +105,58 @@ void bench_contact(std::size_t n, std::mt19937_64& random) {
               fast / pairs, plain, fast / plain);
 }
 
-// Times `count` calls of f made from a Lua loop in the cost's own state.
-double lua_loop_ns(lua_State* L, const char* driver, std::size_t n, std::size_t count) {
-  if (luaL_dostring(L, driver) != 0) {
-    std::printf("driver failed: %s\n", lua_tostring(L, -1));
-    lua_pop(L, 1);
-    return 0;
-  }
-  return ns_per_call(count, [&](std::size_t m) {
-    lua_getglobal(L, "bench_driver");
-    lua_pushnumber(L, static_cast<double>(m));
-    lua_pushnumber(L, static_cast<double>(n));
-    if (lua_pcall(L, 2, 0, 0) != 0) {
-      std::printf("driver failed: %s\n", lua_tostring(L, -1));
-      lua_pop(L, 1);
-    }
-  });
+// Times `count` calls of f made from a Lua loop, in a state of the cost's
+// kind on a thread of the cost's kind.
+double lua_loop_ns(const char* source, const char* driver, std::size_t n, std::size_t count) {
+  double ns = 0;
+  tarvex::LuaThread thread;
+  const std::exception_ptr failure = thread.run(
+      [&](tarvex::LuaState& state) {
+        state.run_chunk(source);
+        lua_State* L = state.raw();
+        if (luaL_dostring(L, driver) != 0) {
+          std::printf("driver failed: %s\n", lua_tostring(L, -1));
+          lua_pop(L, 1);
+          return;
+        }
+        ns = ns_per_call(count, [&](std::size_t m) {
+          lua_getglobal(L, "bench_driver");
+          lua_pushnumber(L, static_cast<double>(m));
+          lua_pushnumber(L, static_cast<double>(n));
+          if (lua_pcall(L, 2, 0, 0) != 0) {
+            std::printf("driver failed: %s\n", lua_tostring(L, -1));
+            lua_pop(L, 1);
+          }
+        });
+      },
+      {});
+  if (failure) std::rethrow_exception(failure);
+  return ns;
 }
 
 void bench_lua(const char* label, const char* source, std::size_t n, std::mt19937_64& random) {
   const auto walks = random_walks(n, 64, random);
+  std::vector<Point> flat;
+  for (const auto& w : walks) flat.insert(flat.end(), w.begin(), w.end());
   tarvex::LuaCost cost("f", source, std::string(n, 'A'));
   const std::size_t calls = 2000000 / n;
-  const double through_cost = ns_per_call(calls, [&](std::size_t m) {
+  // One handoff to the Lua thread per conformation, then per batch of 64.
+  const double single = ns_per_call(calls / 8, [&](std::size_t m) {
     double s = 0;
     for (std::size_t i = 0; i < m; ++i) s += cost.evaluate(walks[i % walks.size()]);
     sink = s;
   });
-  lua_State* L = cost.state().raw();
+  std::vector<double> out(walks.size());
+  const double batched = ns_per_call(calls, [&](std::size_t m) {
+    double s = 0;
+    for (std::size_t i = 0; i < m; i += walks.size()) {
+      cost.evaluate(flat, n, out);
+      s += out[0];
+    }
+    sink = s;
+  });
   // The floor: the same function called from Lua with arguments built once.
-  const double prebuilt = lua_loop_ns(L,
+  const double prebuilt = lua_loop_ns(source,
                                       "function bench_driver(m, n) "
                                       "  local c = {} for i = 1, n do c[i] = {i * 3.8, 0.5 * i, -1.0 * i} end "
                                       "  local s = string.rep('A', n) local acc = 0 "
@@ -141,7 +164,7 @@ void bench_lua(const char* label, const char* source, std::size_t n, std::mt1993
                                       n, calls);
   // Building fresh tables in Lua itself, for comparison with building them
   // through the C API.
-  const double fresh = lua_loop_ns(L,
+  const double fresh = lua_loop_ns(source,
                                    "function bench_driver(m, n) "
                                    "  local s = string.rep('A', n) local acc = 0 "
                                    "  for k = 1, m do local c = {} "
@@ -149,9 +172,31 @@ void bench_lua(const char* label, const char* source, std::size_t n, std::mt1993
                                    "    acc = acc + f(s, c) end return acc end",
                                    n, calls);
   std::printf(
-      "lua %-9s n=%3zu  %8.1f ns/eval  prebuilt-args Lua loop %8.1f ns  (ratio %.1f)  "
-      "fresh tables built in Lua %8.1f ns  (ratio %.2f)\n",
-      label, n, through_cost, prebuilt, through_cost / prebuilt, fresh, through_cost / fresh);
+      "lua %-9s n=%3zu  batches of 64 %8.1f ns/eval  single %8.1f ns/eval  prebuilt-args Lua loop %8.1f ns "
+      "(batch ratio %.1f)  fresh tables built in Lua %8.1f ns (batch ratio %.2f)\n",
+      label, n, batched, single, prebuilt, batched / prebuilt, fresh, batched / fresh);
+}
+
+// Creating a cost: a state of its own on a thread of its own, against the
+// state alone on the calling thread (what a cache of idle Lua threads could
+// save at most).
+void bench_lua_set_up() {
+  const char* source = "function f(s, c) return #c end";
+  const double with_thread = ns_per_call(200, [&](std::size_t m) {
+    for (std::size_t i = 0; i < m; ++i) {
+      tarvex::LuaCost cost("f", source, "A");
+      cost.close();
+    }
+  });
+  const double state_only = ns_per_call(200, [&](std::size_t m) {
+    for (std::size_t i = 0; i < m; ++i) {
+      tarvex::LuaState state;
+      state.run_chunk(source);
+      state.bind_function("f");
+    }
+  });
+  std::printf("lua set-up: cost with its thread %8.1f us   state alone %8.1f us   ratio %.2f\n", with_thread / 1e3,
+              state_only / 1e3, with_thread / state_only);
 }
 
 }  // namespace
@@ -170,4 +215,5 @@ int main() {
     bench_lua("trivial", trivial, n, random);
     bench_lua("gyration", gyration, n, random);
   }
+  bench_lua_set_up();
 }

@@ -10,6 +10,7 @@
 #include <lua.hpp>
 
 #include "tarvex/cost/cost.hpp"
+#include "tarvex/cost/lua_state.hpp"
 #include "tarvex/fail.hpp"
 #include "panic_message.hpp"
 
@@ -19,8 +20,6 @@ namespace {
 const Conformation kThreePoints = {{1, 2, 3}, {4, 5, 6}, {7, 8, 9.5}};
 
 using testing::panic_message;
-
-int stack_depth(const LuaCost& cost) { return lua_gettop(cost.state().raw()); }
 
 // --- What the function sees and what its result becomes -------------------------
 
@@ -39,7 +38,6 @@ TEST_P(LuaCostCall, ReturnsTheFirstResultAsANumber) {
   CostFunction cost = LuaCost("f", c.source, c.seq);
   EXPECT_EQ(evaluate_cost(cost, c.points), c.expected);
   EXPECT_EQ(evaluate_cost(cost, c.points), c.expected) << "second evaluation";
-  EXPECT_EQ(stack_depth(std::get<LuaCost>(cost)), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -86,22 +84,33 @@ struct FailureCase {
 
 class LuaCostFailure : public ::testing::TestWithParam<FailureCase> {};
 
-TEST_P(LuaCostFailure, AbandonsWithTheMessage) {
+constexpr const char* kNotNumber = "Lua function did not return a floating number !: ";
+
+// The state's steps one by one, on a Lua thread as a cost runs them: they
+// leave the Lua stack as they found it, also when they fail, and a failed
+// call leaves the state usable (the next call fails the same way).
+TEST_P(LuaCostFailure, AbandonsWithTheMessageAndLeavesTheStackAsItWas) {
   const FailureCase& c = GetParam();
   std::string message;
-  try {
-    LuaCost cost(c.function_name, c.source, "ABC");
-    message = panic_message([&] { cost.evaluate(kThreePoints); });
-    // The failed call leaves the state usable and the stack as it was.
-    EXPECT_EQ(stack_depth(cost), 0);
-  } catch (const Panic& panic) {
-    message = panic.what();
-  }
+  LuaThread thread;
+  const std::exception_ptr failure = thread.run(
+      [&](LuaState& state) {
+        lua_State* L = state.raw();
+        message = panic_message([&] {
+          state.run_chunk(c.source);
+          state.bind_function(c.function_name);
+          state.bind_sequence("ABC");
+          EXPECT_EQ(lua_gettop(L), 0);
+          state.call(kThreePoints);
+        });
+        EXPECT_EQ(lua_gettop(L), 0) << "after the failure";
+        if (message.rfind(kNotNumber, 0) == 0) EXPECT_EQ(panic_message([&] { state.call(kThreePoints); }), message);
+      },
+      {});
+  EXPECT_FALSE(failure);
   EXPECT_EQ(message.substr(0, c.message_start.size()), c.message_start) << message;
   EXPECT_EQ(message.find("stack traceback") != std::string::npos, c.traceback) << message;
 }
-
-constexpr const char* kNotNumber = "Lua function did not return a floating number !: ";
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, LuaCostFailure,
@@ -201,6 +210,38 @@ TEST(LuaCostState, ChunkRunsOnceAndMovesKeepTheState) {
   EXPECT_EQ(moved.evaluate(kThreePoints), 1.0);
   EXPECT_EQ(moved.sequence(), "A");
   for (std::size_t i = 1; i < costs.size(); ++i) EXPECT_EQ(evaluate_cost(costs[i], kThreePoints), 1.0);
+}
+
+
+// --- Batches ---------------------------------------------------------------------
+
+// Four conformations of two points, the first x of each being 1, 2, 3, 4.
+const std::vector<Point> kFourConformations = {{1, 0, 0}, {0, 0, 0}, {2, 0, 0}, {0, 0, 0},
+                                               {3, 0, 0}, {0, 0, 0}, {4, 0, 0}, {0, 0, 0}};
+
+TEST(LuaCostBatch, EvaluatesInOrderWithGlobalsCarriedFromBatchToBatch) {
+  CostFunction cost = LuaCost("f", "n = 0 function f(s, c) n = n + 1 return n * 1000 + c[1][1] end", "AB");
+  LuaCost& lua = std::get<LuaCost>(cost);
+  std::vector<double> out(4);
+  evaluate_costs(cost, kFourConformations, 2, out);
+  EXPECT_EQ(out, (std::vector<double>{1001, 2002, 3003, 4004}));
+  std::vector<double> two(2);
+  lua.start(std::span(kFourConformations).subspan(4), 2, two);
+  lua.wait();
+  EXPECT_EQ(two, (std::vector<double>{5003, 6004}));
+  EXPECT_EQ(evaluate_cost(cost, std::span(kFourConformations).first(2)), 7001.0);
+  lua.evaluate(std::span(kFourConformations).first(0), 2, std::span<double>());
+  EXPECT_EQ(lua.evaluate(std::span(kFourConformations).subspan(4, 2)), 8003.0) << "an empty batch calls nothing";
+}
+
+TEST(LuaCostBatch, FailureKeepsTheResultsBeforeTheFailingConformation) {
+  LuaCost cost("f", "function f(s, c) if c[1][1] == 3 then error('third') end return c[1][1] end", "AB");
+  std::vector<double> out(4, -1.0);
+  const std::string message = panic_message([&] { cost.evaluate(kFourConformations, 2, out); });
+  EXPECT_EQ(message.rfind(std::string(kNotNumber) + "runtime error: lua cost:1: third", 0), 0u) << message;
+  EXPECT_EQ(cost.completed(), 2u);
+  EXPECT_EQ(out, (std::vector<double>{1, 2, -1, -1}));
+  EXPECT_EQ(cost.evaluate(std::span(kFourConformations).subspan(6)), 4.0) << "the state is still usable";
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "fuzz_input.hpp"
 #include "tarvex/cost/cost.hpp"
 #include "tarvex/cost/lua_state.hpp"
+#include "tarvex/cost/lua_thread.hpp"
 #include "tarvex/fail.hpp"
 
 using namespace tarvex;
@@ -125,25 +126,9 @@ void instruction_budget(lua_State* L, lua_Debug*) {
   if (++hook_calls > kHookBudget) luaL_error(L, "instruction budget exhausted");
 }
 
-void fuzz_lua(FuzzedDataProvider& in) {
-  static const std::string kNames[] = {"f", "cost", "", "_G", "math"};
-  const std::string name = in.ConsumeBool() ? kNames[in.ConsumeIntegralInRange<std::size_t>(0, 4)]
-                                            : in.ConsumeRandomLengthString(8);
-  const std::string seq = sequence(in);
-  std::string body = in.ConsumeRandomLengthString(200);
-  // Exponential string growth fills memory within the instruction budget.
-  if (body.find("rep") != std::string::npos || body.find("..") != std::string::npos) return;
-  // Usually inside a function taking the usual arguments, so the fuzzer
-  // spends its time on calls rather than on finding the keyword.
-  std::string source;
-  switch (in.ConsumeIntegralInRange<int>(0, 3)) {
-    case 0: source = body; break;
-    case 1: source = "function f(s, c)\n" + body + "\nend"; break;
-    default: source = "function f(s, c)\nreturn " + body + "\nend"; break;
-  }
-
+void run_lua(FuzzedDataProvider& in, LuaState& state, const std::string& name, const std::string& seq,
+             const std::string& source) {
   hook_calls = 0;
-  LuaState state;
   lua_State* L = state.raw();
   // Hooks run on every instruction only in the interpreter.
   luaJIT_setmode(L, 0, LUAJIT_MODE_ENGINE | LUAJIT_MODE_OFF);
@@ -174,6 +159,30 @@ void fuzz_lua(FuzzedDataProvider& in) {
     }
     TARVEX_FUZZ_CHECK(lua_gettop(L) == 0);
   }
+}
+
+void fuzz_lua(FuzzedDataProvider& in) {
+  static const std::string kNames[] = {"f", "cost", "", "_G", "math"};
+  const std::string name = in.ConsumeBool() ? kNames[in.ConsumeIntegralInRange<std::size_t>(0, 4)]
+                                            : in.ConsumeRandomLengthString(8);
+  const std::string seq = sequence(in);
+  std::string body = in.ConsumeRandomLengthString(200);
+  // Exponential string growth fills memory within the instruction budget.
+  if (body.find("rep") != std::string::npos || body.find("..") != std::string::npos) return;
+  // Usually inside a function taking the usual arguments, so the fuzzer
+  // spends its time on calls rather than on finding the keyword.
+  std::string source;
+  switch (in.ConsumeIntegralInRange<int>(0, 3)) {
+    case 0: source = body; break;
+    case 1: source = "function f(s, c)\n" + body + "\nend"; break;
+    default: source = "function f(s, c)\nreturn " + body + "\nend"; break;
+  }
+
+  // On a Lua thread of its own, as a cost runs: coroutines get the stack
+  // their nesting guard is measured against.
+  LuaThread thread;
+  const std::exception_ptr failure = thread.run([&](LuaState& state) { run_lua(in, state, name, seq, source); }, {});
+  TARVEX_FUZZ_CHECK(!failure);
 }
 
 }  // namespace

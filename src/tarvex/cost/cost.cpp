@@ -176,13 +176,6 @@ void ContactEnergyCost::evaluate_batch(std::span<const LatticePoint> walks, std:
   });
 }
 
-LuaCost::LuaCost(std::string_view function_name, std::string_view source, std::string sequence)
-    : sequence_(std::move(sequence)) {
-  state_.run_chunk(source);
-  state_.bind_function(function_name);
-  state_.bind_sequence(sequence_);
-}
-
 double evaluate_cost(CostFunction& cost, std::span<const Point> conformation) {
   return std::visit(Overloaded{
                         [&](PythonCost& python) {
@@ -201,7 +194,15 @@ void evaluate_costs(CostFunction& cost, std::span<const Point> points, std::size
     return;
   }
   if (const auto* contact = std::get_if<ContactEnergyCost>(&cost)) return contact->evaluate_batch(points, n, out);
+  if (auto* lua = std::get_if<LuaCost>(&cost)) {
+    lua->evaluate(points, n, out);
+    return;
+  }
   for (std::size_t c = 0; c < out.size(); ++c) out[c] = evaluate_cost(cost, points.subspan(c * n, n));
+}
+
+void close_cost(CostFunction& cost) {
+  if (auto* lua = std::get_if<LuaCost>(&cost)) lua->close();
 }
 
 }  // namespace tarvex

@@ -11,7 +11,7 @@
 #include <variant>
 #include <vector>
 
-#include "tarvex/cost/lua_state.hpp"
+#include "tarvex/cost/lua_cost.hpp"
 #include "tarvex/point.hpp"
 #include "tarvex/walks/lattice_point.hpp"
 
@@ -46,22 +46,6 @@ struct ContactEnergyCost {
 ContactEnergyCost build_contact_energy_cost(const EnergyTable& table, std::string_view seq_utf8,
                                             std::uint64_t kmin, double dmax);
 
-// A Lua function called as f(sequence, coordinates) in a state of its own.
-class LuaCost {
- public:
-  // Runs source once in a fresh state and binds the global function_name.
-  LuaCost(std::string_view function_name, std::string_view source, std::string sequence);
-
-  double evaluate(std::span<const Point> conformation) { return state_.call(conformation); }
-
-  const std::string& sequence() const noexcept { return sequence_; }
-  const LuaState& state() const noexcept { return state_; }
-
- private:
-  std::string sequence_;
-  LuaState state_;
-};
-
 // A cost computed by the host (a Python callable); the module derives from it.
 // Evaluations run on the thread that owns the call, one at a time, in order.
 class HostCost {
@@ -84,8 +68,14 @@ using CostFunction = std::variant<PythonCost, LuaCost, ContactEnergyCost>;
 double evaluate_cost(CostFunction& cost, std::span<const Point> conformation);
 
 // out[c] = evaluate_cost(cost, conformation c) for the conformations of n
-// points stored one after the other in points, evaluated in order.
+// points stored one after the other in points, evaluated in order. A Lua cost
+// takes the whole batch in one handoff to its thread.
 void evaluate_costs(CostFunction& cost, std::span<const Point> points, std::size_t n, std::span<double> out);
+
+// Ends what a cost keeps running: a Lua cost's state is closed (its
+// finalisers run, waiting as evaluations do). Called once a call has
+// succeeded; on a failure the cost's destructor closes it without waiting long.
+void close_cost(CostFunction& cost);
 
 // Contact energies are a pure function of the conformation and may be
 // evaluated on any thread in any order. Lua and host costs keep state between

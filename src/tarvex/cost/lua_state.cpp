@@ -1,11 +1,13 @@
-// The LuaJIT state behind a Lua cost: safe set-up, the chunk, the function and its calls.
+// The LuaJIT state behind a Lua cost: the chunk, the function and its calls, each protected.
 #include "tarvex/cost/lua_state.hpp"
 
 #include <climits>
-#include <utility>
+#include <string>
+#include <string_view>
 
 #include <lua.hpp>
 
+#include "tarvex/cost/lua_libraries.hpp"
 #include "tarvex/fail.hpp"
 
 namespace tarvex {
@@ -17,59 +19,6 @@ namespace {
 
 // Shown by Lua as the position prefix of errors, e.g. "lua cost:3: boom".
 constexpr const char* kChunkName = "=lua cost";
-
-int loadlib_disabled(lua_State* L) {
-  lua_pushliteral(L, "package.loadlib is disabled in safe mode");
-  return lua_error(L);
-}
-
-// require collects what each searcher returns into its failure message.
-int c_searcher_disabled(lua_State* L) {
-  lua_pushliteral(L, "\n\tcan't load C modules in safe mode");
-  return 1;
-}
-
-int open_safe(lua_State* L) {
-  // One by one rather than luaL_openlibs: that would also open debug and ffi.
-  static constexpr luaL_Reg kLibraries[] = {
-      {"", luaopen_base},
-      {LUA_TABLIBNAME, luaopen_table},
-      {LUA_IOLIBNAME, luaopen_io},
-      {LUA_OSLIBNAME, luaopen_os},
-      {LUA_STRLIBNAME, luaopen_string},
-      {LUA_BITLIBNAME, luaopen_bit},
-      {LUA_MATHLIBNAME, luaopen_math},
-      {LUA_LOADLIBNAME, luaopen_package},
-      {LUA_JITLIBNAME, luaopen_jit},
-  };
-  for (const luaL_Reg& library : kLibraries) {
-    lua_pushcfunction(L, library.func);
-    lua_pushstring(L, library.name);
-    lua_call(L, 1, 0);
-  }
-
-  lua_getglobal(L, LUA_LOADLIBNAME);
-  lua_pushcfunction(L, loadlib_disabled);
-  lua_setfield(L, -2, "loadlib");
-  lua_getfield(L, -1, "loaders");
-  if (lua_istable(L, -1)) {
-    lua_pushcfunction(L, c_searcher_disabled);
-    lua_rawseti(L, -2, 3);
-    // The all-in-one searcher also loads native code; close the gap it
-    // leaves so require still walks a proper sequence.
-    const int count = static_cast<int>(lua_objlen(L, -1));
-    if (count > 3) {
-      for (int k = 4; k < count; ++k) {
-        lua_rawgeti(L, -1, k + 1);
-        lua_rawseti(L, -2, k);
-      }
-      lua_pushnil(L);
-      lua_rawseti(L, -2, count);
-    }
-  }
-  lua_pop(L, 2);
-  return 0;
-}
 
 // Message handler: runtime errors carry the stack at the point of failure.
 // Other error objects pass through untouched and are described later.
@@ -118,7 +67,7 @@ struct ChunkArgs {
 
 int run_chunk_op(lua_State* L) {
   auto* args = static_cast<ChunkArgs*>(lua_touserdata(L, 1));
-  if (const int status = luaL_loadbuffer(L, args->source, args->size, kChunkName); status != 0)
+  if (const int status = load_text(L, args->source, args->size, kChunkName); status != 0)
     return raise_recorded(L, status, args->status);
   call_traced(L, 0, 0, args->status);
   return 0;
@@ -238,37 +187,32 @@ std::string protected_run(lua_State* L, lua_CFunction op, Args& args) {
   return message;
 }
 
+// Raised at the next instruction once interrupt() has set it, and at every
+// one after that, so that Lua code catching it cannot carry on for long.
+void interrupt_hook(lua_State* L, lua_Debug*) {
+  lua_pushliteral(L, "interrupted: the host gave up waiting for this Lua code");
+  lua_error(L);
+}
+
 }  // namespace
 
 LuaState::LuaState() : function_ref_(LUA_NOREF), sequence_ref_(LUA_NOREF) {
   state_ = luaL_newstate();
   if (state_ == nullptr) fail("Failed to create a Lua VM");
-  if (lua_cpcall(state_, open_safe, nullptr) != 0) {
-    close();
+  if (lua_cpcall(state_, open_cost_libraries, nullptr) != 0) {
+    lua_close(state_);
     fail("Failed to create a Lua VM");
   }
 }
 
-LuaState::~LuaState() { close(); }
+LuaState::~LuaState() { lua_close(state_); }
 
-LuaState::LuaState(LuaState&& other) noexcept
-    : state_(std::exchange(other.state_, nullptr)),
-      function_ref_(other.function_ref_),
-      sequence_ref_(other.sequence_ref_) {}
-
-LuaState& LuaState::operator=(LuaState&& other) noexcept {
-  if (this != &other) {
-    close();
-    state_ = std::exchange(other.state_, nullptr);
-    function_ref_ = other.function_ref_;
-    sequence_ref_ = other.sequence_ref_;
-  }
-  return *this;
-}
-
-void LuaState::close() noexcept {
-  if (state_ != nullptr) lua_close(std::exchange(state_, nullptr));
-}
+// LuaJIT keeps hooks in the global state, so one hook reaches every
+// coroutine. Setting it from another thread is the asynchronous use that
+// hooks are made for (LuaJIT's own interpreter sets one from a signal
+// handler); built with LUAJIT_ENABLE_CHECKHOOK, compiled code leaves its
+// loops for it too.
+void LuaState::interrupt() noexcept { lua_sethook(state_, interrupt_hook, LUA_MASKCOUNT, 1); }
 
 void LuaState::run_chunk(std::string_view source) {
   ChunkArgs args{source.data(), source.size(), 0};

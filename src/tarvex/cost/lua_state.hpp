@@ -1,9 +1,7 @@
-// The LuaJIT state behind a Lua cost: safe set-up, the chunk, the function and its calls.
+// The LuaJIT state behind a Lua cost: the chunk, the function and its calls, each protected.
 #pragma once
 
-#include <cstddef>
 #include <span>
-#include <string>
 #include <string_view>
 
 #include "tarvex/point.hpp"
@@ -12,22 +10,26 @@ struct lua_State;
 
 namespace tarvex {
 
-// Owns one Lua state for the whole life of a cost. Every operation that can
-// raise a Lua error (including running out of memory) runs under lua_cpcall,
-// so a Lua error never unwinds through a C++ frame; the failures come back as
+// One Lua state for the whole life of a cost. Every operation that can raise
+// a Lua error (including running out of memory) runs under lua_cpcall, so a
+// Lua error never unwinds through a C++ frame; the failures come back as
 // Panic with the system's messages.
+//
+// The state belongs to the thread that creates it: every member but
+// interrupt() must be called there (the nesting guard of coroutines measures
+// that thread's stack), and so must the destructor. LuaThread provides such a
+// thread.
 class LuaState {
  public:
-  // A fresh state with the standard libraries except debug and ffi, and with
-  // native module loading disabled.
+  // A fresh state with the libraries of open_cost_libraries.
   LuaState();
+  // Closes the state, running the finalisers of what is left (Lua code that
+  // no hook can interrupt).
   ~LuaState();
-  LuaState(LuaState&& other) noexcept;
-  LuaState& operator=(LuaState&& other) noexcept;
   LuaState(const LuaState&) = delete;
   LuaState& operator=(const LuaState&) = delete;
 
-  // Loads the source as one chunk and runs it once with no arguments.
+  // Loads the source as one text chunk and runs it once with no arguments.
   void run_chunk(std::string_view source);
 
   // Reads the global called name through the globals table (an __index on it
@@ -41,13 +43,16 @@ class LuaState {
   // of {x, y, z} tables, and converts its first result by Lua's number rules.
   double call(std::span<const Point> conformation);
 
-  // The raw state, for inspection (the tests check the stack stays balanced).
+  // From any thread, while the state is open: makes the Lua code running in
+  // it fail at its next instruction (compiled loops included) and at every
+  // one after. Finalisers and C functions run on until they return to Lua
+  // code. The state must not run anything afterwards but its destructor.
+  void interrupt() noexcept;
+
   lua_State* raw() const noexcept { return state_; }
 
  private:
-  void close() noexcept;
-
-  lua_State* state_ = nullptr;
+  lua_State* state_;
   int function_ref_;
   int sequence_ref_;
 };

@@ -45,7 +45,9 @@ SampleScores score_samples(const StatsArguments& a) {
     require_memory(run.sample_size, 64, "the costs and RMSDs of that many samples");
   Poll poll(check_signals);
   const ReleasedGil released;
-  return evaluate_samples(run, cost, gt, poll);
+  SampleScores scores = evaluate_samples(run, cost, gt, poll);
+  close_cost(cost);
+  return scores;
 }
 
 SamplingRun bind_sampling(const char* name, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

@@ -108,7 +108,9 @@ PyRef minimize_cost(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
   };
   const Conformation best = [&] {
     const ReleasedGil released;
-    return minimise_over_walks(walk_length(seq), lattice, arc_length, pbar, poll, score, order);
+    Conformation found = minimise_over_walks(walk_length(seq), lattice, arc_length, pbar, poll, score, order);
+    close_cost(cost);
+    return found;
   }();
   return build_result([&] { return new_conformation(best); });
 }

@@ -189,8 +189,12 @@ PyRef take_cost_exception(std::string_view message) {
 CostFunction build_cost(PyObject* cost, std::string seq, std::uint64_t kmin, double dmax) {
   if (PyCallable_Check(cost))
     return PythonCost{std::make_unique<CallableCost>(cost, std::move(seq))};
-  if (auto lua = lua_pair(cost))
-    return LuaCost(lua->first, lua->second, std::move(seq));
+  if (auto lua = lua_pair(cost)) {
+    // Running the chunk is Lua code like any other: it may loop forever, so it
+    // runs without the interpreter lock and Ctrl-C can end it.
+    const ReleasedGil released;
+    return LuaCost(lua->first, lua->second, std::move(seq), check_signals);
+  }
   if (auto table = energy_table(cost))
     return build_contact_energy_cost(*table, seq, kmin, dmax);
   if (PyErr_Occurred()) throw ErrorSet{};

@@ -150,7 +150,9 @@ PyRef score(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
       evaluation.add(conformation);
     }
     if (bar) bar->close();
-    return evaluation.finish();
+    SampleScores scores = evaluation.finish();
+    close_cost(cost);
+    return scores;
   }();
   return scores_object("score", scores);
 }

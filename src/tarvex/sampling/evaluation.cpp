@@ -41,6 +41,7 @@ Evaluation::Evaluation(std::size_t points, CostFunction& cost, const GroundTruth
       cost_(&cost),
       gt_(&gt),
       anywhere_(evaluates_anywhere(cost)),
+      lua_(std::get_if<LuaCost>(&cost)),
       batch_size_(batch_size_for(points, gt.models, anywhere_)),
       max_in_flight_(2 * thread_count() + 1),
       group_(worker_count(), poll) {}
@@ -138,17 +139,36 @@ void Evaluation::dispatch() {
     }
     batch.evaluated.store(true, std::memory_order_release);
   });
-  if (!anywhere_) {
+  if (lua_ != nullptr) {
+    // One batch at a time on the Lua thread, while this thread samples on.
+    finish_lua();
+    lua_->start(batch.points, points_, batch.costs);
+    lua_batch_ = &batch;
+  } else if (!anywhere_) {
     try {
       evaluate_costs(*cost_, batch.points, points_, batch.costs);
     } catch (...) {
       batch.cost_failure = std::current_exception();
+      cost_failed_ = true;
     }
   }
   // A failed cost is reported once every earlier batch is judged.
-  if (batch.cost_failure)
+  if (cost_failed_)
     while (!in_flight_.empty()) collect_oldest();
   while (in_flight_.size() > max_in_flight_) collect_oldest();
+}
+
+void Evaluation::finish_lua() {
+  if (lua_batch_ == nullptr) return;
+  Batch& batch = *std::exchange(lua_batch_, nullptr);
+  try {
+    lua_->wait();
+  } catch (const Interrupted&) {
+    throw;  // Ctrl-C ends the call at once
+  } catch (...) {
+    batch.cost_failure = std::current_exception();
+    cost_failed_ = true;
+  }
 }
 
 void Evaluation::to_points(Batch& batch) {
@@ -161,6 +181,7 @@ void Evaluation::to_points(Batch& batch) {
 }
 
 void Evaluation::collect_oldest() {
+  if (lua_batch_ == in_flight_.front().get()) finish_lua();
   std::unique_ptr<Batch> batch = std::move(in_flight_.front());
   in_flight_.pop_front();
   group_.wait_until([&] { return batch->evaluated.load(std::memory_order_acquire); });

@@ -24,8 +24,8 @@ struct SampleScores {
 
 // Scores conformations in the order they are added. The RMSDs (and contact
 // energies, which depend on nothing else) run in batches on the pool's
-// workers; Lua and host costs run one at a time in order on the calling
-// thread, meanwhile. The result is the same at any thread count, and so is a
+// workers; meanwhile a Lua cost evaluates the batches one at a time, in
+// order, on its own thread, and a host cost on the calling thread. The result is the same at any thread count, and so is a
 // failure: the one the earliest failing conformation raises, with the RMSD
 // before the cost of each (a cost function with side effects only sees
 // conformations whose RMSD can be computed).
@@ -55,6 +55,8 @@ class Evaluation {
   bool fails_in_order(std::size_t points) const;
   void score_in_order(std::span<const Point> conformation);
   void dispatch();
+  // Waits for the batch on the Lua thread, if any; its failure stays with it.
+  void finish_lua();
   static void to_points(Batch& batch);
   void collect_oldest();
 
@@ -62,6 +64,9 @@ class Evaluation {
   CostFunction* cost_;
   const GroundTruth* gt_;
   bool anywhere_;
+  LuaCost* lua_;
+  Batch* lua_batch_ = nullptr;  // the batch the Lua thread is evaluating
+  bool cost_failed_ = false;
   std::size_t batch_size_;
   std::size_t max_in_flight_;
   std::unique_ptr<Batch> open_;
