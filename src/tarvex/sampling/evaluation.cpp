@@ -43,7 +43,9 @@ Evaluation::Evaluation(std::size_t points, CostFunction& cost, const GroundTruth
       anywhere_(evaluates_anywhere(cost)),
       lua_(std::get_if<LuaCost>(&cost)),
       batch_size_(batch_size_for(points, gt.models, anywhere_)),
-      max_in_flight_(2 * thread_count() + 1),
+      // Enough batches ahead that a worker never waits for the sampler's
+      // next one, and the owner helps only when the workers fall behind.
+      max_in_flight_(6 * thread_count() + 1),
       group_(worker_count(), poll) {}
 
 Evaluation::~Evaluation() = default;
