@@ -298,26 +298,59 @@ PyRef new_conformation(std::span<const Point> points) {
 
 namespace {
 
-template <class Conformations>
-PyRef conformation_list(std::size_t count, Conformations&& conformation) {
-  const CollectionSuspended suspended;
-  FloatCache floats;
-  PyRef list = PyRef::check(PyList_New(static_cast<Py_ssize_t>(count)));
-  for (std::size_t i = 0; i < count; ++i)
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), conformation_object(conformation(i), floats));
-  return list;
+// The float objects of a run's lattice walks: a walk's coordinates are a few
+// integers times the scale, so one object per integer serves every point (NaN
+// aside: a NaN scale gives distinct objects, as the other results do). The
+// values are those of to_conformation, double(c) * scale.
+class CoordinateFloats {
+ public:
+  CoordinateFloats(std::span<const LatticePoint> walks, double scale) : scale_(scale) {
+    std::int32_t low = 0, high = 0;
+    for (const LatticePoint& p : walks) {
+      low = std::min({low, p.x, p.y, p.z});
+      high = std::max({high, p.x, p.y, p.z});
+    }
+    low_ = low;
+    objects_.resize(static_cast<std::size_t>(std::int64_t{high} - low + 1));
+  }
+
+  PyObject* get(std::int32_t c) {  // a new reference
+    const double value = double(c) * scale_;
+    if (value != value) return PyRef::check(PyFloat_FromDouble(value)).release();
+    PyRef& slot = objects_[static_cast<std::size_t>(std::int64_t{c} - low_)];
+    if (!slot) slot = PyRef::check(PyFloat_FromDouble(value));
+    return Py_NewRef(slot.get());
+  }
+
+ private:
+  double scale_;
+  std::int64_t low_ = 0;
+  std::vector<PyRef> objects_;
+};
+
+PyObject* walk_object(std::span<const LatticePoint> walk, CoordinateFloats& floats) {
+  PyRef list = PyRef::check(PyList_New(static_cast<Py_ssize_t>(walk.size())));
+  for (std::size_t i = 0; i < walk.size(); ++i) {
+    PyRef point = PyRef::check(PyList_New(3));
+    PyList_SET_ITEM(point.get(), 0, floats.get(walk[i].x));
+    PyList_SET_ITEM(point.get(), 1, floats.get(walk[i].y));
+    PyList_SET_ITEM(point.get(), 2, floats.get(walk[i].z));
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), point.release());
+  }
+  return list.release();
 }
 
 }  // namespace
 
-PyRef new_conformation_list(std::span<const Conformation> conformations) {
-  return conformation_list(conformations.size(), [&](std::size_t i) { return std::span(conformations[i]); });
-}
-
-PyRef new_conformation_list(std::span<const Point> points, std::size_t n, std::size_t count) {
-  const bool fits = n == 0 ? points.empty() : points.size() % n == 0 && points.size() / n == count;
-  if (!fits) fail("{} points are not {} conformations of {} points", points.size(), count, n);
-  return conformation_list(count, [&](std::size_t i) { return points.subspan(i * n, n); });
+PyRef new_walk_list(std::span<const LatticePoint> walks, std::size_t n, std::size_t count, double scale) {
+  const bool fits = n == 0 ? walks.empty() : walks.size() % n == 0 && walks.size() / n == count;
+  if (!fits) fail("{} points are not {} walks of {} points", walks.size(), count, n);
+  const CollectionSuspended suspended;
+  CoordinateFloats floats(walks, scale);
+  PyRef list = PyRef::check(PyList_New(static_cast<Py_ssize_t>(count)));
+  for (std::size_t i = 0; i < count; ++i)
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), walk_object(walks.subspan(i * n, n), floats));
+  return list;
 }
 
 }  // namespace tarvex::py

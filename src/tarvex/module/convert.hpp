@@ -11,6 +11,7 @@
 
 #include "tarvex/module/pyref.hpp"
 #include "tarvex/point.hpp"
+#include "tarvex/walks/lattice_point.hpp"
 
 namespace tarvex::py {
 
@@ -33,10 +34,9 @@ std::vector<Conformation> to_structure_list(PyObject* obj);
 // Python exception set.
 PyRef new_float(double value);
 PyRef new_conformation(std::span<const Point> points);
-PyRef new_conformation_list(std::span<const Conformation> conformations);
-// `count` conformations of n points stored one after the other in points
-// (a count of its own, as empty conformations take no points).
-PyRef new_conformation_list(std::span<const Point> points, std::size_t n, std::size_t count);
+// `count` lattice walks of n points stored one after the other, as the
+// conformations they make: each coordinate times scale.
+PyRef new_walk_list(std::span<const LatticePoint> walks, std::size_t n, std::size_t count, double scale);
 
 // Prints the pending error and ends the call as an internal failure.
 [[noreturn]] void result_failed();

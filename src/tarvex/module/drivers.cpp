@@ -73,19 +73,21 @@ PyRef sample_solutions(PyObject* const* args, Py_ssize_t nargs, PyObject* kwname
   // Each walk becomes a list of point lists: some tens of bytes per point at the least.
   if (counted) require_memory(run.sample_size, 64 + 88 * std::max<std::uint64_t>(run.n, 1), "that many walks");
   // One buffer for every walk's points: no allocation per walk.
-  std::vector<Point> points;
+  std::vector<LatticePoint> walks;
   const std::size_t n = static_cast<std::size_t>(run.n);
-  if (counted) points.reserve(reserve_for(run.sample_size * std::min<std::uint64_t>(run.n, 1u << 16)));
+  if (counted) walks.reserve(reserve_for(run.sample_size * std::min<std::uint64_t>(run.n, 1u << 16)));
   std::size_t count = 0;
+  double scale = 0.0;
   Poll poll(check_signals);
   {
     const ReleasedGil released;
-    sample_lattice_walks(run, poll, [&](const LatticeWalk& walk, double scale) {
-      for (const LatticePoint& p : walk) points.push_back({double(p.x) * scale, double(p.y) * scale, double(p.z) * scale});
+    sample_lattice_walks(run, poll, [&](const LatticeWalk& walk, double walk_scale) {
+      walks.insert(walks.end(), walk.begin(), walk.end());
+      scale = walk_scale;
       ++count;
     });
   }
-  return build_result([&] { return new_conformation_list(points, n, count); });
+  return build_result([&] { return new_walk_list(walks, n, count, scale); });
 }
 
 PyRef minimize_cost(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
