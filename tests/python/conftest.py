@@ -1,7 +1,12 @@
 """Shared data and helpers for the Python tests."""
 
+import contextlib
 import json
 import pathlib
+import signal
+import subprocess
+import sys
+import time
 
 import numpy as np
 import pytest
@@ -37,3 +42,22 @@ def random_rotation(rng):
     if np.linalg.det(q) < 0:
         q[:, 0] = -q[:, 0]
     return q
+
+
+@contextlib.contextmanager
+def interrupted_child(script, *args):
+    """Runs script in a child process, sends it SIGINT (Ctrl-C) half a second after it prints
+    "started", checks that it prints "interrupted" within a second, and yields the process."""
+    proc = subprocess.Popen([sys.executable, "-c", script, *args], stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True)
+    try:
+        assert proc.stdout.readline() == "started\n"
+        time.sleep(0.5)
+        proc.send_signal(signal.SIGINT)
+        sent = time.monotonic()
+        assert proc.stdout.readline() == "interrupted\n"
+        assert time.monotonic() - sent < 1.0
+        yield proc
+    finally:
+        proc.kill()
+        proc.wait()

@@ -1,15 +1,14 @@
 """Lua costs that used to crash the process, or that Ctrl-C could not end, each in a child process."""
 
 import ctypes
-import signal
 import subprocess
 import sys
 import textwrap
-import time
 
 import pytest
 
 import tarvex
+from conftest import interrupted_child
 
 PRELUDE = textwrap.dedent("""
     import tarvex
@@ -112,18 +111,7 @@ SIGINT_SCRIPT = PRELUDE + textwrap.dedent("""
 @pytest.mark.parametrize("call", ["compiled-loop", "loop-in-chunk", "finaliser-at-close",
                                   "finaliser-in-evaluation"])
 def test_ctrl_c_ends_lua_code_that_never_returns(call):
-    proc = subprocess.Popen([sys.executable, "-c", SIGINT_SCRIPT, call], stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, text=True)
-    try:
-        assert proc.stdout.readline() == "started\n"
-        time.sleep(0.5)
-        proc.send_signal(signal.SIGINT)
-        sent = time.monotonic()
-        assert proc.stdout.readline() == "interrupted\n"
-        assert time.monotonic() - sent < 1.0
+    with interrupted_child(SIGINT_SCRIPT, call) as proc:
         assert proc.stdout.readline() == "other thread ran\n"
         assert proc.stdout.readline() == "nan\n"
         assert proc.wait(timeout=10) == 0
-    finally:
-        proc.kill()
-        proc.wait()

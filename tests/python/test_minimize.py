@@ -1,7 +1,6 @@
 """minimize_cost and minimize_rmsd: the first best conformation over every walk."""
 
 import math
-import resource
 import subprocess
 import sys
 

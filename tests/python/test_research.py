@@ -3,7 +3,6 @@ cost, the version and the types."""
 
 import importlib.metadata
 import math
-import pathlib
 import subprocess
 import sys
 import textwrap

@@ -1,16 +1,15 @@
 """sample_solutions: valid walks from every method on every lattice, and Ctrl-C."""
 
 import math
-import signal
 import subprocess
 import sys
 import textwrap
-import time
 
 import numpy as np
 import pytest
 
 import tarvex
+from conftest import interrupted_child
 
 LATTICES = ["tetrahedral", "fcc", "bcc", "cubic"]
 METHODS = ["pivot", "dimerize", "enumerate"]
@@ -140,23 +139,12 @@ SIGINT_SCRIPT = textwrap.dedent("""
 def test_ctrl_c_ends_a_long_call(call):
     # The signal comes from outside, as Ctrl-C does. (The sizes are long to compute but fit in
     # memory: a request beyond it fails at once with MemoryError.)
-    proc = subprocess.Popen([sys.executable, "-c", SIGINT_SCRIPT, call], stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, text=True)
-    try:
-        assert proc.stdout.readline() == "started\n"
-        time.sleep(0.5)
-        proc.send_signal(signal.SIGINT)
-        sent = time.monotonic()
-        assert proc.stdout.readline() == "interrupted\n"
-        assert time.monotonic() - sent < 1.0
+    with interrupted_child(SIGINT_SCRIPT, call) as proc:
         assert proc.stdout.readline() == "0.0\n"
         assert proc.wait(timeout=10) == 0
         err = proc.stderr.read()
         # Nothing but the progress line, and that one ended.
         assert err.endswith("\n") and "Traceback" not in err if call == "pbar" else err == ""
-    finally:
-        proc.kill()
-        proc.wait()
 
 
 DEGENERATE_SCRIPT = textwrap.dedent("""
