@@ -138,7 +138,8 @@ GroundTruth build_ground_truth(std::span<const Conformation> models) {
   for (std::size_t r = 0; r < gt.models; ++r) {
     const Conformation& model = models[r];
     if (model.size() < n) fail("index out of bounds: the len is {} but the index is {}", model.size(), model.size());
-    double* lane = gt.centred.data() + (r / kLanes) * kLanes * 3 * n + r % kLanes;
+    // Models without points have no storage to point into.
+    double* lane = n == 0 ? nullptr : gt.centred.data() + (r / kLanes) * kLanes * 3 * n + r % kLanes;
     const detail::Centred c = detail::centre(model.data(), n, lane, 3 * kLanes, kLanes);
     gt.norms[r] = c.norm;
     gt.exponents[r] = c.exponent;

@@ -61,8 +61,12 @@ BatchFunction avx2_batch_if_supported();
 
 #if TARVEX_KERNEL_AVX2
 #include <immintrin.h>
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2,fma")
+#endif
 #endif
 
 #include "tarvex/compare/qcp.hpp"
@@ -412,5 +416,9 @@ class BatchKernel {
 }  // namespace tarvex::detail
 
 #if TARVEX_KERNEL_AVX2
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 #endif

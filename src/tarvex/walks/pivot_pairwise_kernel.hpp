@@ -31,8 +31,12 @@
 
 #if TARVEX_PAIRWISE_AVX2
 #include <immintrin.h>
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 #endif
 
 namespace tarvex::detail {
@@ -169,5 +173,9 @@ inline constexpr auto kConjugates = [] {
 }  // namespace tarvex::detail
 
 #if TARVEX_PAIRWISE_AVX2
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 #endif

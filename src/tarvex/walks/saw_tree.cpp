@@ -191,9 +191,10 @@ bool SawTree::clash(std::int32_t a, std::int32_t b, Frame b_in_a) {
     const Node& nb = nodes[b];
     const auto& g = kBoxGather[b_in_a.sym];
     const LatticePoint o = b_in_a.offset;
-    const bool separate = (nb.box[g[0]] + o.x + na.box[3] > 0) | (nb.box[g[1]] + o.y + na.box[4] > 0) |
-                          (nb.box[g[2]] + o.z + na.box[5] > 0) | (na.box[0] + nb.box[g[3]] - o.x > 0) |
-                          (na.box[1] + nb.box[g[4]] - o.y > 0) | (na.box[2] + nb.box[g[5]] - o.z > 0);
+    // Six comparisons without branches between them.
+    const unsigned separate = unsigned(nb.box[g[0]] + o.x + na.box[3] > 0) | unsigned(nb.box[g[1]] + o.y + na.box[4] > 0) |
+                              unsigned(nb.box[g[2]] + o.z + na.box[5] > 0) | unsigned(na.box[0] + nb.box[g[3]] - o.x > 0) |
+                              unsigned(na.box[1] + nb.box[g[4]] - o.y > 0) | unsigned(na.box[2] + nb.box[g[5]] - o.z > 0);
     if (!separate) {
       // Two single points whose boxes meet are the same point.
       if (na.count == 1 && nb.count == 1) return true;

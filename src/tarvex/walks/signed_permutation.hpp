@@ -55,22 +55,25 @@ constexpr unsigned code_of(const Symmetry& s) {
   return 256;
 }
 
-constexpr Symmetry product(const Symmetry& a, const Symmetry& b) {
-  Symmetry out{};
+// Row r of a * b reads row axis_a[r] of b: axis axis_b[axis_a[r]], negated
+// when exactly one of the two rows is. Composed on the codes, not as
+// matrices, so that the table stays within every compiler's constexpr budget.
+constexpr SignedPermutation product_code(unsigned a, unsigned b) {
+  unsigned axes[3] = {}, signs = 0;
   for (std::size_t r = 0; r < 3; ++r) {
-    for (std::size_t c = 0; c < 3; ++c) {
-      for (std::size_t k = 0; k < 3; ++k) out.m[r * 3 + c] += a.m[r * 3 + k] * b.m[k * 3 + c];
-    }
+    const unsigned through = kAxisOrders[a / 8][r];
+    axes[r] = kAxisOrders[b / 8][through];
+    signs |= ((((a % 8) >> r) ^ ((b % 8) >> through)) & 1u) << r;
   }
-  return out;
+  unsigned order = 0;
+  while (axes[0] != kAxisOrders[order][0] || axes[1] != kAxisOrders[order][1]) ++order;
+  return SignedPermutation(order * 8 + signs);
 }
 
 inline constexpr auto kProducts = [] {
   std::array<std::array<SignedPermutation, kSignedPermutations>, kSignedPermutations> out{};
   for (unsigned a = 0; a < kSignedPermutations; ++a) {
-    for (unsigned b = 0; b < kSignedPermutations; ++b) {
-      out[a][b] = SignedPermutation(code_of(product(matrix_of(SignedPermutation(a)), matrix_of(SignedPermutation(b)))));
-    }
+    for (unsigned b = 0; b < kSignedPermutations; ++b) out[a][b] = product_code(a, b);
   }
   return out;
 }();
