@@ -38,15 +38,8 @@ struct Clock {
 
 double seconds_since(double start) { return Clock::now() - start; }
 
-const char* name(LatticeKind kind) {
-  switch (kind) {
-    case LatticeKind::tetrahedral: return "tetrahedral";
-    case LatticeKind::fcc: return "fcc";
-    case LatticeKind::bcc: return "bcc";
-    case LatticeKind::cubic: return "cubic";
-  }
-  return "?";
-}
+// The lattice's name for printf's %s (the names are literals, so terminated).
+const char* name(LatticeKind kind) { return tarvex::lattice_name(kind).data(); }
 
 // The sampler as it was before short walks took the pairwise form: the
 // array below kPivotTreeFrom, the tree from there, one call per attempt.
@@ -63,20 +56,7 @@ class ArraySampler {
       array_.emplace(walk_);
     }
     const std::uint64_t t = n < 2 ? 0 : tarvex::detail::saturating_mul(n, thermalization_factor);
-    if (t == 0) {
-      ratio_ = std::numeric_limits<double>::quiet_NaN();
-    } else {
-      std::uint64_t accepted = 0, rejected = 0;
-      while (accepted < t) {
-        (*poll_)();
-        if (try_pivot()) {
-          ++accepted;
-        } else {
-          ++rejected;
-        }
-      }
-      ratio_ = double(t) / double(std::max<std::uint64_t>(rejected, 1));
-    }
+    ratio_ = tarvex::detail::thermalize(t, poll, [this] { return try_pivot(); });
     attempts_per_sample_ = tarvex::detail::saturating_count(double(autocorrelation_factor) * ratio_);
   }
 

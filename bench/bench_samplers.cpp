@@ -19,15 +19,8 @@ double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-const char* name(LatticeKind kind) {
-  switch (kind) {
-    case LatticeKind::tetrahedral: return "tetrahedral";
-    case LatticeKind::fcc: return "fcc";
-    case LatticeKind::bcc: return "bcc";
-    case LatticeKind::cubic: return "cubic";
-  }
-  return "?";
-}
+// The lattice's name for printf's %s (the names are literals, so terminated).
+const char* name(LatticeKind kind) { return tarvex::lattice_name(kind).data(); }
 
 void rng_draws() {
   tarvex::Rng& rng = tarvex::thread_rng();

@@ -16,9 +16,9 @@
 #include <immintrin.h>
 
 #include "tarvex/point.hpp"
+#include "tarvex/simd_target.hpp"
 
-#pragma GCC push_options
-#pragma GCC target("avx2,fma")
+TARVEX_TARGET_BEGIN("avx2,fma")
 
 namespace floor_qcp {
 
@@ -148,4 +148,4 @@ inline void rmsds(const Models& models, const tarvex::Point* points, std::size_t
 
 }  // namespace floor_qcp
 
-#pragma GCC pop_options
+TARVEX_TARGET_END

@@ -17,7 +17,7 @@ namespace {
 
 using testing::is_valid_walk;
 using testing::kAllLattices;
-using testing::lattice_name;
+using testing::lattice_label;
 using testing::squared_end_to_end;
 
 template <class F>
@@ -65,7 +65,7 @@ INSTANTIATE_TEST_SUITE_P(AllLattices, DimerizeLengthTest,
                                             ::testing::Values(0, 1, 2, 3, 4, 5, 16, 17, 50, 51, 100),
                                             ::testing::Values(3, 4, kDimerizeBaseLimit<LatticeKind::cubic>)),
                          [](const auto& test) {
-                           return lattice_name(std::get<0>(test.param)) + "_n" +
+                           return lattice_label(std::get<0>(test.param)) + "_n" +
                                   std::to_string(std::get<1>(test.param)) + "_limit" +
                                   std::to_string(std::get<2>(test.param));
                          });
@@ -86,7 +86,7 @@ TEST_P(DimerizeTest, ThreadGeneratorEntryGivesValidWalks) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllLattices, DimerizeTest, ::testing::ValuesIn(kAllLattices),
-                         [](const auto& test) { return lattice_name(test.param); });
+                         [](const auto& test) { return lattice_label(test.param); });
 
 struct UniformCase {
   LatticeKind kind;
@@ -95,7 +95,7 @@ struct UniformCase {
 };
 
 std::string uniform_case_name(const ::testing::TestParamInfo<UniformCase>& test) {
-  return lattice_name(test.param.kind) + "_n" + std::to_string(test.param.n) + "_limit" +
+  return lattice_label(test.param.kind) + "_n" + std::to_string(test.param.n) + "_limit" +
          std::to_string(test.param.limit);
 }
 

@@ -15,7 +15,7 @@ namespace tarvex {
 namespace {
 
 using testing::kAllLattices;
-using testing::lattice_name;
+using testing::lattice_label;
 
 std::vector<LatticePoint> as_vector(const NeighbourList& list) { return {list.begin(), list.end()}; }
 
@@ -122,7 +122,7 @@ TEST_P(LatticeTest, ConformationKeepsConsecutivePointsArcLengthApart) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllLattices, LatticeTest, ::testing::ValuesIn(kAllLattices),
-                         [](const auto& test) { return lattice_name(test.param); });
+                         [](const auto& test) { return lattice_label(test.param); });
 
 TEST(TetrahedralNeighbours, OddPointStepsAlongNegatedVectors) {
   const Lattice lattice(LatticeKind::tetrahedral);

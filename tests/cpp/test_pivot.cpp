@@ -22,7 +22,7 @@ namespace {
 using testing::is_valid_walk;
 using testing::PivotArray;
 using testing::kAllLattices;
-using testing::lattice_name;
+using testing::lattice_label;
 using testing::ReferencePivotSampler;
 
 template <class F>
@@ -46,7 +46,7 @@ INSTANTIATE_TEST_SUITE_P(AllLattices, PivotLengthTest,
                          ::testing::Combine(::testing::ValuesIn(kAllLattices),
                                             ::testing::Values(0, 1, 2, 3, 50, 51, 99, 100, 101)),
                          [](const auto& test) {
-                           return lattice_name(std::get<0>(test.param)) + "_" +
+                           return lattice_label(std::get<0>(test.param)) + "_" +
                                   std::to_string(std::get<1>(test.param));
                          });
 
@@ -268,7 +268,7 @@ TEST_P(PivotTest, SpacingIsFactorTimesAcceptedPerRejected) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllLattices, PivotTest, ::testing::ValuesIn(kAllLattices),
-                         [](const auto& test) { return lattice_name(test.param); });
+                         [](const auto& test) { return lattice_label(test.param); });
 
 TEST(SaturatingCount, ClampsNanNegativeAndHuge) {
   EXPECT_EQ(detail::saturating_count(std::nan("")), 0u);

@@ -14,7 +14,7 @@ namespace tarvex {
 namespace {
 
 using testing::kAllLattices;
-using testing::lattice_name;
+using testing::lattice_label;
 using Kind = SamplingMethod::Kind;
 
 std::vector<Conformation> collect(const SamplingRun& run) {
@@ -59,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(AllMethodsAndLattices, SamplingTest,
                                             ::testing::ValuesIn(kAllLattices), ::testing::Values(0, 1, 2, 4)),
                          [](const auto& test) {
                            return std::string(method_name(std::get<0>(test.param))) + "_" +
-                                  lattice_name(std::get<1>(test.param)) + "_" +
+                                  lattice_label(std::get<1>(test.param)) + "_" +
                                   std::to_string(std::get<2>(test.param));
                          });
 
@@ -75,7 +75,7 @@ TEST(SamplingDriver, LongerPivotAndDimerizeRunsGiveValidConformations) {
           walk.push_back({std::int32_t(std::lround(p.x / scale)), std::int32_t(std::lround(p.y / scale)),
                           std::int32_t(std::lround(p.z / scale))});
         }
-        EXPECT_TRUE(testing::is_valid_walk(lattice, walk, 120)) << method_name(method) << " " << lattice_name(lattice);
+        EXPECT_TRUE(testing::is_valid_walk(lattice, walk, 120)) << method_name(method) << " " << lattice_label(lattice);
       }
     }
   }

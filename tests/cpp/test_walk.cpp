@@ -17,7 +17,7 @@ namespace {
 
 using testing::is_valid_walk;
 using testing::kAllLattices;
-using testing::lattice_name;
+using testing::lattice_label;
 using testing::panic_message;
 
 TEST(StraightWalk, ShortWalks) {
@@ -168,7 +168,7 @@ TEST_P(WalkTest, SubtreesInPrefixOrderAreTheWholeEnumeration) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllLattices, WalkTest, ::testing::ValuesIn(kAllLattices),
-                         [](const auto& test) { return lattice_name(test.param); });
+                         [](const auto& test) { return lattice_label(test.param); });
 
 TEST(RepeatTests, SmallWalks) {
   const LatticeWalk back_to_origin{{0, 0, 0}, {1, 0, 0}, {0, 0, 0}};
@@ -231,7 +231,7 @@ std::vector<CountCase> count_cases() {
 
 INSTANTIATE_TEST_SUITE_P(KnownCounts, EnumerationCountTest, ::testing::ValuesIn(count_cases()),
                          [](const auto& test) {
-                           return lattice_name(test.param.kind) + "_" + std::to_string(test.param.n);
+                           return lattice_label(test.param.kind) + "_" + std::to_string(test.param.n);
                          });
 
 TEST(CubicEnumeration, TwoPointWalksComeHighestStepFirst) {

@@ -16,15 +16,8 @@ namespace tarvex::testing {
 inline constexpr LatticeKind kAllLattices[] = {LatticeKind::tetrahedral, LatticeKind::fcc, LatticeKind::bcc,
                                                LatticeKind::cubic};
 
-inline std::string lattice_name(LatticeKind kind) {
-  switch (kind) {
-    case LatticeKind::tetrahedral: return "tetrahedral";
-    case LatticeKind::fcc: return "fcc";
-    case LatticeKind::bcc: return "bcc";
-    case LatticeKind::cubic: return "cubic";
-  }
-  return "unknown";
-}
+// For test names, which are built with +.
+inline std::string lattice_label(LatticeKind kind) { return std::string(lattice_name(kind)); }
 
 // Every invariant a produced walk must satisfy (see walk_fault).
 inline ::testing::AssertionResult is_valid_walk(LatticeKind kind, std::span<const LatticePoint> walk,

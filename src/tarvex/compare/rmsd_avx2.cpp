@@ -4,7 +4,7 @@
 
 namespace tarvex::detail {
 
-#ifdef TARVEX_HAVE_AVX2_PATH
+#ifdef TARVEX_HAVE_AVX2
 [[gnu::target("avx2,fma")]] void batch_avx2(const GroundTruth& gt, std::span<const Point> points,
                                             std::span<double> out) {
   BatchKernel<simd::Avx2>::compute(gt, points, out);
@@ -12,7 +12,7 @@ namespace tarvex::detail {
 #endif
 
 BatchFunction avx2_batch_if_supported() {
-#ifdef TARVEX_HAVE_AVX2_PATH
+#ifdef TARVEX_HAVE_AVX2
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return &batch_avx2;
 #endif

@@ -15,11 +15,10 @@
 
 #include "tarvex/compare/rmsd.hpp"
 #include "tarvex/point.hpp"
+#include "tarvex/simd_target.hpp"
 #include "tarvex/total_order.hpp"
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#define TARVEX_HAVE_AVX2_PATH 1
-#elif TARVEX_KERNEL_AVX2
+#if !TARVEX_HAVE_AVX2 && TARVEX_KERNEL_AVX2
 #undef TARVEX_KERNEL_AVX2  // no such instruction set here: the file compiles the portable kernel only
 #endif
 
@@ -51,7 +50,7 @@ double* kernel_scratch(std::size_t doubles);
 // call the one this machine can run, chosen once.
 using BatchFunction = void (*)(const GroundTruth&, std::span<const Point>, std::span<double>);
 void batch_portable(const GroundTruth& gt, std::span<const Point> points, std::span<double> out);
-#ifdef TARVEX_HAVE_AVX2_PATH
+#ifdef TARVEX_HAVE_AVX2
 void batch_avx2(const GroundTruth& gt, std::span<const Point> points, std::span<double> out);
 #endif
 // Null when the processor lacks AVX2 or FMA (or the build has no such path).
@@ -61,12 +60,7 @@ BatchFunction avx2_batch_if_supported();
 
 #if TARVEX_KERNEL_AVX2
 #include <immintrin.h>
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2,fma")
-#endif
+TARVEX_TARGET_BEGIN("avx2,fma")
 #endif
 
 #include "tarvex/compare/qcp.hpp"
@@ -416,9 +410,5 @@ class BatchKernel {
 }  // namespace tarvex::detail
 
 #if TARVEX_KERNEL_AVX2
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+TARVEX_TARGET_END
 #endif

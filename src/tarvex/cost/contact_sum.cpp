@@ -8,9 +8,10 @@
 #include <utility>
 #include <vector>
 
-#if defined(__x86_64__) || defined(__i386__)
+#include "tarvex/simd_target.hpp"
+
+#if TARVEX_HAVE_AVX2
 #include <immintrin.h>
-#define TARVEX_CONTACT_AVX2 1
 #endif
 
 namespace tarvex {
@@ -191,7 +192,7 @@ double rows_portable(const Blocks<std::int32_t> c, std::size_t n, const ContactP
 // into a list that is added up now and then: the distance tests then run
 // without a branch per pair, and the sum stays one addition after another.
 
-#ifdef TARVEX_CONTACT_AVX2
+#if TARVEX_HAVE_AVX2
 
 bool has_avx2() {
   static const bool yes = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");

@@ -5,6 +5,7 @@
 
 #include "tarvex/fail.hpp"
 #include "tarvex/module/convert.hpp"
+#include "tarvex/walks/lattice.hpp"
 
 namespace tarvex::py {
 
@@ -50,10 +51,9 @@ SamplingMethod parse_method(std::string_view text, bool optional, PivotFactors f
 }
 
 LatticeKind parse_lattice(std::string_view text) {
-  if (text == "tetrahedral") return LatticeKind::tetrahedral;
-  if (text == "fcc") return LatticeKind::fcc;
-  if (text == "bcc") return LatticeKind::bcc;
-  if (text == "cubic") return LatticeKind::cubic;
+  for (std::size_t k = 0; k < kLatticeNames.size(); ++k) {
+    if (text == kLatticeNames[k]) return LatticeKind(k);
+  }
   fail("Lattice {} is not recognized !", quoted(text));
 }
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 
@@ -14,6 +15,11 @@
 #include "tarvex/walks/symmetry_group.hpp"
 
 namespace tarvex {
+
+// The names callers give the lattices, indexed by LatticeKind.
+inline constexpr std::array<std::string_view, 4> kLatticeNames = {"tetrahedral", "fcc", "bcc", "cubic"};
+
+constexpr std::string_view lattice_name(LatticeKind kind) { return kLatticeNames[std::size_t(kind)]; }
 
 constexpr std::size_t coordination(LatticeKind kind) {
   switch (kind) {

@@ -34,6 +34,25 @@ inline std::uint64_t saturating_count(double x) {
   return static_cast<std::uint64_t>(x);
 }
 
+// Attempts moves until t of them are accepted and returns t per rejection,
+// the ratio the spacing between samples scales with; NaN when t is 0. A
+// thermalization without rejections counts one, so the spacing stays finite
+// (a two-point walk accepts every move).
+template <class Attempt>
+double thermalize(std::uint64_t t, Poll& poll, Attempt attempt) {
+  if (t == 0) return std::numeric_limits<double>::quiet_NaN();
+  std::uint64_t accepted = 0, rejected = 0;
+  while (accepted < t) {
+    poll();
+    if (attempt()) {
+      ++accepted;
+    } else {
+      ++rejected;
+    }
+  }
+  return double(t) / double(std::max<std::uint64_t>(rejected, 1));
+}
+
 }  // namespace detail
 
 // From this length on the chain runs on the saw-tree, whose moves cost about
@@ -60,22 +79,7 @@ class PivotSampler {
       pairwise_.emplace(walk_);
     }
     const std::uint64_t t = n < 2 ? 0 : detail::saturating_mul(n, thermalization_factor);
-    if (t == 0) {
-      ratio_ = std::numeric_limits<double>::quiet_NaN();
-    } else {
-      std::uint64_t accepted = 0, rejected = 0;
-      while (accepted < t) {
-        (*poll_)();
-        if (try_pivot()) {
-          ++accepted;
-        } else {
-          ++rejected;
-        }
-      }
-      // A thermalization without rejections counts one, so the spacing between
-      // samples stays finite (a two-point walk accepts every move).
-      ratio_ = double(t) / double(std::max<std::uint64_t>(rejected, 1));
-    }
+    ratio_ = detail::thermalize(t, poll, [this] { return try_pivot(); });
     attempts_per_sample_ = detail::saturating_count(double(autocorrelation_factor) * ratio_);
   }
 

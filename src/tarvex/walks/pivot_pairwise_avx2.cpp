@@ -4,7 +4,7 @@
 
 namespace tarvex::detail {
 
-#ifdef TARVEX_HAVE_PAIRWISE_AVX2
+#ifdef TARVEX_HAVE_AVX2
 namespace {
 
 [[gnu::target("avx2")]] bool attempt_avx2(PairwiseWalk& w, std::size_t site, SignedPermutation g) {
@@ -20,7 +20,7 @@ namespace {
 #endif
 
 PairwiseKernel avx2_pairwise_kernel_if_supported() {
-#ifdef TARVEX_HAVE_PAIRWISE_AVX2
+#ifdef TARVEX_HAVE_AVX2
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx2")) return {&attempt_avx2, &run_avx2};
 #endif

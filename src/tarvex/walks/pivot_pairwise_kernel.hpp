@@ -14,14 +14,13 @@
 #include <type_traits>
 
 #include "tarvex/poll.hpp"
+#include "tarvex/simd_target.hpp"
 #include "tarvex/walks/lattice_point.hpp"
 #include "tarvex/walks/pivot_pairwise.hpp"
 #include "tarvex/walks/random.hpp"
 #include "tarvex/walks/signed_permutation.hpp"
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#define TARVEX_HAVE_PAIRWISE_AVX2 1
-#elif TARVEX_PAIRWISE_AVX2
+#if !TARVEX_HAVE_AVX2 && TARVEX_PAIRWISE_AVX2
 #undef TARVEX_PAIRWISE_AVX2  // no such instruction set here: the file builds no kernel of its own
 #endif
 
@@ -31,12 +30,7 @@
 
 #if TARVEX_PAIRWISE_AVX2
 #include <immintrin.h>
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+TARVEX_TARGET_BEGIN("avx2")
 #endif
 
 namespace tarvex::detail {
@@ -173,9 +167,5 @@ inline constexpr auto kConjugates = [] {
 }  // namespace tarvex::detail
 
 #if TARVEX_PAIRWISE_AVX2
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+TARVEX_TARGET_END
 #endif
