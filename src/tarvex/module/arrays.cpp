@@ -16,9 +16,7 @@ PyObject* numpy(const char* function) {
                "tarvex.%s returns NumPy arrays and needs NumPy, which cannot be imported: "
                "install it with `pip install numpy`",
                function);
-  PyRef error = take_error();
-  PyException_SetCause(error.get(), cause.release());
-  restore_error(std::move(error));
+  set_pending_cause(std::move(cause));
   throw ErrorSet{};
 }
 

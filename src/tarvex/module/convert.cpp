@@ -1,6 +1,7 @@
 // Conversion of Python arguments into native values and of results back into Python objects.
 #include "tarvex/module/convert.hpp"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -13,6 +14,13 @@ namespace tarvex::py {
 namespace {
 
 PyRef type_qualname(PyObject* obj) { return PyRef::check(PyType_GetQualName(Py_TYPE(obj))); }
+
+// Raises TypeError "'{type}' object cannot be cast as '{target}'".
+[[noreturn]] void raise_cast_error(PyObject* obj, const char* target) {
+  PyRef name = type_qualname(obj);
+  PyErr_Format(PyExc_TypeError, "'%U' object cannot be cast as '%s'", name.get(), target);
+  throw ErrorSet{};
+}
 
 // The length an object reports is only a hint: the iteration decides.
 std::size_t capacity_hint(PyObject* obj) {
@@ -41,12 +49,6 @@ std::vector<T> to_list(PyObject* obj, Convert convert) {
 }
 
 }  // namespace
-
-void raise_cast_error(PyObject* obj, const char* target) {
-  PyRef name = type_qualname(obj);
-  PyErr_Format(PyExc_TypeError, "'%U' object cannot be cast as '%s'", name.get(), target);
-  throw ErrorSet{};
-}
 
 std::string_view to_text(PyObject* obj) {
   if (!PyUnicode_Check(obj)) raise_cast_error(obj, "str");
@@ -116,6 +118,8 @@ bool to_flag(PyObject* obj) {
   raise_cast_error(obj, "bool");
 }
 
+namespace {
+
 Point to_point(PyObject* obj) {
   if (!PySequence_Check(obj)) raise_cast_error(obj, "Sequence");
   const Py_ssize_t length = PySequence_Size(obj);
@@ -131,8 +135,6 @@ Point to_point(PyObject* obj) {
   }
   return {xyz[0], xyz[1], xyz[2]};
 }
-
-namespace {
 
 // Coordinates of a NumPy array read through the buffer protocol, without an
 // object per element. Only NumPy's own ndarray qualifies: its rows iterate
@@ -272,18 +274,17 @@ class CollectionSuspended {
   bool was_enabled_;
 };
 
-PyObject* point_object(const Point& p, FloatCache& floats) {
-  PyRef list = PyRef::check(PyList_New(3));
-  PyList_SET_ITEM(list.get(), 0, floats.get(p.x));
-  PyList_SET_ITEM(list.get(), 1, floats.get(p.y));
-  PyList_SET_ITEM(list.get(), 2, floats.get(p.z));
-  return list.release();
-}
-
-PyObject* conformation_object(std::span<const Point> points, FloatCache& floats) {
+// A list of [x, y, z] lists, each coordinate's object from `floats`.
+template <class P, class Floats>
+PyObject* points_object(std::span<const P> points, Floats& floats) {
   PyRef list = PyRef::check(PyList_New(static_cast<Py_ssize_t>(points.size())));
-  for (std::size_t i = 0; i < points.size(); ++i)
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), point_object(points[i], floats));
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    PyRef point = PyRef::check(PyList_New(3));
+    PyList_SET_ITEM(point.get(), 0, floats.get(points[i].x));
+    PyList_SET_ITEM(point.get(), 1, floats.get(points[i].y));
+    PyList_SET_ITEM(point.get(), 2, floats.get(points[i].z));
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), point.release());
+  }
   return list.release();
 }
 
@@ -293,7 +294,7 @@ PyRef new_float(double value) { return PyRef::check(PyFloat_FromDouble(value)); 
 
 PyRef new_conformation(std::span<const Point> points) {
   FloatCache floats;
-  return PyRef(conformation_object(points, floats));
+  return PyRef(points_object(points, floats));
 }
 
 namespace {
@@ -328,18 +329,6 @@ class CoordinateFloats {
   std::vector<PyRef> objects_;
 };
 
-PyObject* walk_object(std::span<const LatticePoint> walk, CoordinateFloats& floats) {
-  PyRef list = PyRef::check(PyList_New(static_cast<Py_ssize_t>(walk.size())));
-  for (std::size_t i = 0; i < walk.size(); ++i) {
-    PyRef point = PyRef::check(PyList_New(3));
-    PyList_SET_ITEM(point.get(), 0, floats.get(walk[i].x));
-    PyList_SET_ITEM(point.get(), 1, floats.get(walk[i].y));
-    PyList_SET_ITEM(point.get(), 2, floats.get(walk[i].z));
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), point.release());
-  }
-  return list.release();
-}
-
 }  // namespace
 
 PyRef new_walk_list(std::span<const LatticePoint> walks, std::size_t n, std::size_t count, double scale) {
@@ -349,7 +338,7 @@ PyRef new_walk_list(std::span<const LatticePoint> walks, std::size_t n, std::siz
   CoordinateFloats floats(walks, scale);
   PyRef list = PyRef::check(PyList_New(static_cast<Py_ssize_t>(count)));
   for (std::size_t i = 0; i < count; ++i)
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), walk_object(walks.subspan(i * n, n), floats));
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), points_object(walks.subspan(i * n, n), floats));
   return list;
 }
 

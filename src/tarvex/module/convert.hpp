@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -23,12 +22,8 @@ std::optional<std::string_view> to_optional_text(PyObject* obj);  // None: no te
 std::uint64_t to_unsigned(PyObject* obj);
 double to_float(PyObject* obj);
 bool to_flag(PyObject* obj);
-Point to_point(PyObject* obj);
 Conformation to_structure(PyObject* obj);
 std::vector<Conformation> to_structure_list(PyObject* obj);
-
-// Raises TypeError "'{type}' object cannot be cast as '{target}'" and throws ErrorSet.
-[[noreturn]] void raise_cast_error(PyObject* obj, const char* target);
 
 // Output conversions. Each returns the new object or throws ErrorSet with the
 // Python exception set.

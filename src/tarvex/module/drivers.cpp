@@ -3,10 +3,8 @@
 
 #include <cstdint>
 #include <initializer_list>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "tarvex/compare/rmsd.hpp"

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "tarvex/fail.hpp"
-#include "tarvex/module/convert.hpp"
+#include "tarvex/module/pyref.hpp"
 #include "tarvex/walks/lattice.hpp"
 
 namespace tarvex::py {

@@ -37,11 +37,7 @@ void raise_panic(const char* message) {
   if (!text) return;
   PyErr_SetObject(type, text.get());
   // A failing Python cost function: its own exception is the cause.
-  if (PyRef cause = take_cost_exception(message)) {
-    PyRef panic = take_error();
-    if (panic) PyException_SetCause(panic.get(), cause.release());
-    restore_error(std::move(panic));
-  }
+  if (PyRef cause = take_cost_exception(message)) set_pending_cause(std::move(cause));
 }
 
 using Impl = PyRef (*)(PyObject* const*, Py_ssize_t, PyObject*);
@@ -120,17 +116,17 @@ int register_functions(PyObject* module) {
   PyRef module_name(name);
   PyRef all(PyList_New(0));
   if (!all) return -1;
-  for (PyMethodDef& def : functions) {
+  const auto add = [&](PyMethodDef& def) {
     PyRef function(PyCFunction_NewEx(&def, module, module_name.get()));
-    if (!function) return -1;
-    PyRef function_name(PyObject_GetAttrString(function.get(), "__name__"));
-    if (!function_name || PyList_Append(all.get(), function_name.get()) < 0) return -1;
-    if (PyModule_AddObjectRef(module, def.ml_name, function.get()) < 0) return -1;
+    return function && PyModule_AddObjectRef(module, def.ml_name, function.get()) == 0;
+  };
+  for (PyMethodDef& def : functions) {
+    PyRef function_name(PyUnicode_FromString(def.ml_name));
+    if (!add(def) || !function_name || PyList_Append(all.get(), function_name.get()) < 0) return -1;
   }
   if (PyModule_AddObjectRef(module, "__all__", all.get()) < 0) return -1;
   for (PyMethodDef& def : beside) {
-    PyRef function(PyCFunction_NewEx(&def, module, module_name.get()));
-    if (!function || PyModule_AddObjectRef(module, def.ml_name, function.get()) < 0) return -1;
+    if (!add(def)) return -1;
   }
   PyObject* panic = create_panic_type();
   if (panic == nullptr || PyModule_AddObjectRef(module, "PanicException", panic) < 0) return -1;

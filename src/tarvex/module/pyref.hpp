@@ -72,4 +72,12 @@ inline void restore_error(PyRef exc) {
 #endif
 }
 
+// Makes cause (an exception instance, consumed) the __cause__ of the pending
+// exception, which must be set.
+inline void set_pending_cause(PyRef cause) {
+  PyRef error = take_error();
+  PyException_SetCause(error.get(), cause.release());
+  restore_error(std::move(error));
+}
+
 }  // namespace tarvex::py

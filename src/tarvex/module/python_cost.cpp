@@ -41,14 +41,14 @@ std::string render_exception(const PyRef& exc) {
   return text;
 }
 
-// Ctrl-C inside the caller's function is the caller's wish to stop, not a
-// failure of its code: it reaches Python as KeyboardInterrupt.
 // The exception of the last failing Python cost on this thread, with the
 // message of the failure it became. A bare pointer: a thread may end without
 // the interpreter lock, when no reference may be dropped.
 thread_local PyObject* failed_cost_exception = nullptr;
 thread_local std::string failed_cost_message;
 
+// Ctrl-C inside the caller's function is the caller's wish to stop, not a
+// failure of its code: it reaches Python as KeyboardInterrupt.
 [[noreturn]] void fail_with_python_error(const char* message) {
   PyRef exc = take_error();
   if (exc && PyErr_GivenExceptionMatches(exc.get(), PyExc_KeyboardInterrupt)) {
@@ -64,8 +64,18 @@ thread_local std::string failed_cost_message;
 
 class CallableCost final : public HostCost {
  public:
-  CallableCost(PyObject* callable, std::string sequence)
-      : callable_(callable), sequence_(std::move(sequence)) {}
+  // Made holding the interpreter lock, like the text of the sequence, which
+  // every call passes as the same object.
+  CallableCost(PyObject* callable, std::string_view sequence)
+      : callable_(callable),
+        sequence_(PyRef::check(
+            PyUnicode_DecodeUTF8(sequence.data(), static_cast<Py_ssize_t>(sequence.size()), nullptr))) {}
+  ~CallableCost() override {
+    const HeldGil gil;
+    sequence_ = PyRef();
+  }
+  CallableCost(const CallableCost&) = delete;
+  CallableCost& operator=(const CallableCost&) = delete;
 
   // Called from native work that released the interpreter lock: each call
   // takes it back, a batch once for all its conformations.
@@ -81,21 +91,19 @@ class CallableCost final : public HostCost {
 
  private:
   double evaluate_held(std::span<const Point> conformation) {
-    PyRef seq = PyRef::check(PyUnicode_DecodeUTF8(
-        sequence_.data(), static_cast<Py_ssize_t>(sequence_.size()), nullptr));
     PyRef coordinates = new_conformation(conformation);
-    PyObject* args[] = {seq.get(), coordinates.get()};
+    PyObject* args[] = {sequence_.get(), coordinates.get()};
     PyRef result(PyObject_Vectorcall(callable_, args, 2, nullptr));
     if (!result) fail_with_python_error("Python function failed to run !");
-    if (PyFloat_CheckExact(result.get())) return PyFloat_AS_DOUBLE(result.get());
-    const double value = PyFloat_AsDouble(result.get());
-    if (value == -1.0 && PyErr_Occurred())
+    try {
+      return to_float(result.get());
+    } catch (const ErrorSet&) {
       fail_with_python_error("Python function did not return a float !");
-    return value;
+    }
   }
 
   PyObject* callable_;  // borrowed: the argument of the running call
-  std::string sequence_;
+  PyRef sequence_;
 };
 
 // Items of a dict (or subclass) as a list snapshot, so that conversions
@@ -126,20 +134,15 @@ std::optional<EnergyTable> energy_table(PyObject* cost) {
       char32_t other = 0;
       if (!single_code_point(PyTuple_GET_ITEM(entry, 0), other)) return std::nullopt;
       PyObject* energy = PyTuple_GET_ITEM(entry, 1);
-      double value = 0.0;
-      if (PyFloat_CheckExact(energy)) {
-        value = PyFloat_AS_DOUBLE(energy);
-      } else {
-        value = PyFloat_AsDouble(energy);
-        if (value == -1.0 && PyErr_Occurred()) {
-          // Ctrl-C while a value converts is the caller's wish to stop, not a
-          // sign that the object is something else.
-          if (PyErr_ExceptionMatches(PyExc_KeyboardInterrupt)) throw ErrorSet{};
-          PyErr_Clear();
-          return std::nullopt;
-        }
+      try {
+        row[other] = to_float(energy);
+      } catch (const ErrorSet&) {
+        // Ctrl-C while a value converts is the caller's wish to stop, not a
+        // sign that the object is something else.
+        if (PyErr_ExceptionMatches(PyExc_KeyboardInterrupt)) throw;
+        PyErr_Clear();
+        return std::nullopt;
       }
-      row[other] = value;
     }
   }
   return table;

@@ -25,8 +25,7 @@ namespace {
 PyObject* scores_type = nullptr;  // the named tuple type Scores, made at import
 
 // The bytes of a non-negative integer of any size, least significant first.
-std::optional<std::vector<unsigned char>> seed_bytes(PyObject* value) {
-  if (value == Py_None) return std::nullopt;
+std::vector<unsigned char> seed_bytes(PyObject* value) {
   if (!PyIndex_Check(value)) {
     PyErr_Format(PyExc_TypeError, "the seed must be a non-negative int or None, not %.200s", Py_TYPE(value)->tp_name);
     throw ErrorSet{};
@@ -46,8 +45,6 @@ std::optional<std::vector<unsigned char>> seed_bytes(PyObject* value) {
   const auto* data = reinterpret_cast<const unsigned char*>(PyBytes_AS_STRING(bytes.get()));
   return std::vector<unsigned char>(data, data + PyBytes_GET_SIZE(bytes.get()));
 }
-
-PyObject* as_seed(PyObject* obj) { return obj; }
 
 PyRef scores_object(const char* function, const SampleScores& scores) {
   PyRef costs = float64_array_of(function, scores.costs);
@@ -79,12 +76,13 @@ int create_scores_type(PyObject* module) {
 }
 
 PyRef seed(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  auto [value] = bind_arguments("seed", args, nargs, kwnames, defaulted("value", as_seed, Py_None));
-  const std::optional<std::vector<unsigned char>> bytes = seed_bytes(value);
-  if (bytes)
-    seed_thread_rng(std::span<const unsigned char>(*bytes));
-  else
+  auto [value] = bind_arguments("seed", args, nargs, kwnames, defaulted("value", as_object, Py_None));
+  if (value == Py_None) {
     seed_thread_rng(std::nullopt);
+  } else {
+    const std::vector<unsigned char> bytes = seed_bytes(value);
+    seed_thread_rng(std::span<const unsigned char>(bytes));
+  }
   return PyRef::borrow(Py_None);
 }
 

@@ -3,7 +3,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <string>
 
 #include "tarvex/module/bind.hpp"
 #include "tarvex/thread_pool.hpp"
