@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "../tests/cpp/pivot_array.hpp"
-#include "../tests/cpp/reference_pivot.hpp"
+#include "pivot_array.hpp"
+#include "reference_pivot.hpp"
 #include "tarvex/poll.hpp"
 #include "tarvex/walks/lattice.hpp"
 #include "tarvex/walks/pivot.hpp"
