@@ -93,14 +93,7 @@ class ArraySampler {
   std::uint64_t attempts_per_sample() const { return attempts_per_sample_; }
 
  private:
-  static constexpr auto kCodes = tarvex::signed_permutations(
-      [] {
-        if constexpr (K == LatticeKind::tetrahedral) {
-          return tarvex::kTetrahedralGroup;
-        } else {
-          return tarvex::kCubeGroup;
-        }
-      }());
+  static constexpr auto kCodes = tarvex::signed_permutations(tarvex::group_of<K>());
 
   tarvex::Rng* rng_;
   tarvex::Poll* poll_;

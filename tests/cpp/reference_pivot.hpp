@@ -13,6 +13,27 @@
 #include "tarvex/walks/symmetry_group.hpp"
 #include "tarvex/walks/walk.hpp"
 
+namespace tarvex {
+
+// The group elements as matrices acting on points, as the sampler once moved
+// walks; it now composes signed-permutation codes instead.
+constexpr LatticePoint operator*(const Symmetry& s, LatticePoint d) {
+  const auto& m = s.m;
+  return {m[0] * d.x + m[1] * d.y + m[2] * d.z, m[3] * d.x + m[4] * d.y + m[5] * d.z,
+          m[6] * d.x + m[7] * d.y + m[8] * d.z};
+}
+
+// The image of p under s with q held fixed: q + s (p - q).
+constexpr LatticePoint apply_about(const Symmetry& s, LatticePoint q, LatticePoint p) { return q + s * (p - q); }
+
+// Every element, the identity included, with probability 1 / order.
+template <class Rng>
+const Symmetry& random_element(SymmetryGroup group, Rng& rng) {
+  return group[rng.uniform(0, group.size())];
+}
+
+}  // namespace tarvex
+
 namespace tarvex::testing {
 
 namespace reference_detail {

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <limits>
 #include <vector>
 
@@ -26,25 +25,8 @@ Centred centre_scaled(const Point* s, std::size_t n, double unscaled_norm, doubl
   // scalbn rather than a multiplication: 2^-exponent itself is not a double
   // when the largest coordinate is subnormal.
   const int exponent = std::ilogb(largest);
-  double sx = 0, sy = 0, sz = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    sx += std::scalbn(s[i].x, -exponent);
-    sy += std::scalbn(s[i].y, -exponent);
-    sz += std::scalbn(s[i].z, -exponent);
-  }
-  const double count = static_cast<double>(n);
-  const double cx = sx / count, cy = sy / count, cz = sz / count;
-  double norm = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    const double x = std::scalbn(s[i].x, -exponent) - cx, y = std::scalbn(s[i].y, -exponent) - cy,
-                 z = std::scalbn(s[i].z, -exponent) - cz;
-    double* o = out + i * point_stride;
-    o[0] = x;
-    o[coordinate_stride] = y;
-    o[2 * coordinate_stride] = z;
-    norm += (x * x + y * y) + z * z;
-  }
-  return {norm, exponent};
+  const auto scaled = [exponent](double v) { return std::scalbn(v, -exponent); };
+  return {centre_by(s, n, out, point_stride, coordinate_stride, scaled), exponent};
 }
 
 namespace {

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "tarvex/point.hpp"
-#include "tarvex/total_order.hpp"
 
 namespace tarvex {
 

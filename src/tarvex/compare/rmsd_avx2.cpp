@@ -5,10 +5,14 @@
 namespace tarvex::detail {
 
 #ifdef TARVEX_HAVE_AVX2
+namespace {
+
 [[gnu::target("avx2,fma")]] void batch_avx2(const GroundTruth& gt, std::span<const Point> points,
                                             std::span<double> out) {
   BatchKernel<simd::Avx2>::compute(gt, points, out);
 }
+
+}  // namespace
 #endif
 
 BatchFunction avx2_batch_if_supported() {

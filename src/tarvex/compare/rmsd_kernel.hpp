@@ -50,9 +50,6 @@ double* kernel_scratch(std::size_t doubles);
 // call the one this machine can run, chosen once.
 using BatchFunction = void (*)(const GroundTruth&, std::span<const Point>, std::span<double>);
 void batch_portable(const GroundTruth& gt, std::span<const Point> points, std::span<double> out);
-#ifdef TARVEX_HAVE_AVX2
-void batch_avx2(const GroundTruth& gt, std::span<const Point> points, std::span<double> out);
-#endif
 // Null when the processor lacks AVX2 or FMA (or the build has no such path).
 BatchFunction avx2_batch_if_supported();
 
@@ -98,29 +95,37 @@ inline constexpr double kTrust = 1e-11;
 // machine; one sign keeps the total-order minimum independent of both.
 [[gnu::always_inline]] inline double canonical(double v) { return std::isnan(v) ? kNaN : v; }
 
-// Writes the centred coordinates of s[0, n) to out, coordinate c of point i
-// at i * point_stride + c * coordinate_stride. Without kScaling the exponent
-// is always 0 (benchmarks of what the scaling costs).
-template <bool kScaling = true>
-[[gnu::always_inline]] inline Centred centre(const Point* s, std::size_t n, double* out, std::size_t point_stride,
-                                             std::size_t coordinate_stride) {
+// Writes the centred coordinates read(s[i]) of s[0, n) to out, coordinate c
+// of point i at i * point_stride + c * coordinate_stride, and returns their
+// squared norm.
+template <class Read>
+[[gnu::always_inline]] inline double centre_by(const Point* s, std::size_t n, double* out, std::size_t point_stride,
+                                               std::size_t coordinate_stride, Read read) {
   double sx = 0, sy = 0, sz = 0;
   for (std::size_t i = 0; i < n; ++i) {
-    sx += s[i].x;
-    sy += s[i].y;
-    sz += s[i].z;
+    sx += read(s[i].x);
+    sy += read(s[i].y);
+    sz += read(s[i].z);
   }
   const double count = static_cast<double>(n);
   const double cx = sx / count, cy = sy / count, cz = sz / count;
   double norm = 0;
   for (std::size_t i = 0; i < n; ++i) {
-    const double x = s[i].x - cx, y = s[i].y - cy, z = s[i].z - cz;
+    const double x = read(s[i].x) - cx, y = read(s[i].y) - cy, z = read(s[i].z) - cz;
     double* o = out + i * point_stride;
     o[0] = x;
     o[coordinate_stride] = y;
     o[2 * coordinate_stride] = z;
     norm += (x * x + y * y) + z * z;
   }
+  return norm;
+}
+
+// Without kScaling the exponent is always 0 (benchmarks of what the scaling costs).
+template <bool kScaling = true>
+[[gnu::always_inline]] inline Centred centre(const Point* s, std::size_t n, double* out, std::size_t point_stride,
+                                             std::size_t coordinate_stride) {
+  const double norm = centre_by(s, n, out, point_stride, coordinate_stride, [](double v) { return v; });
   if (kScaling && !(norm >= kUnscaledNormMin && norm <= kUnscaledNormMax))
     return centre_scaled(s, n, norm, out, point_stride, coordinate_stride);
   return {norm, 0};

@@ -6,7 +6,7 @@
 namespace tarvex {
 
 Lattice::Lattice(LatticeKind k)
-    : kind(k), group(with_lattice(k, [](auto kc) { return group_of<decltype(kc)::value>(); })),
+    : kind(k), group(with_lattice(k, [](auto kc) -> SymmetryGroup { return group_of<decltype(kc)::value>(); })),
       steps(with_lattice(k, [](auto kc) { return std::span<const LatticePoint>(kSteps<decltype(kc)::value>); })) {}
 
 NeighbourList neighbours(const Lattice& lattice, LatticePoint p) {

@@ -55,7 +55,7 @@ inline constexpr std::array<LatticePoint, 6> kSteps<LatticeKind::cubic> = {{
 }};
 
 template <LatticeKind K>
-constexpr SymmetryGroup group_of() {
+constexpr const auto& group_of() {
   if constexpr (K == LatticeKind::tetrahedral) {
     return kTetrahedralGroup;
   } else {

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <algorithm>
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -89,7 +88,7 @@ class PivotSampler {
     const std::size_t n = walk_.size();
     if (n < 2) return false;  // no pivot site, and nothing to draw
     const auto site = std::size_t(rng_->uniform(0, n - 1));
-    // The same draw random_element makes, kept as an index into the codes.
+    // One draw over the group's elements, kept as an index into the codes.
     const auto element = std::size_t(rng_->uniform(0, kCodes.size()));
     return move(site, kCodes[element]);
   }
@@ -136,14 +135,7 @@ class PivotSampler {
   std::uint64_t attempts_per_sample() const { return attempts_per_sample_; }
 
  private:
-  static constexpr auto kCodes = signed_permutations(
-      [] {
-        if constexpr (K == LatticeKind::tetrahedral) {
-          return kTetrahedralGroup;
-        } else {
-          return kCubeGroup;
-        }
-      }());
+  static constexpr auto kCodes = signed_permutations(group_of<K>());
 
   bool move(std::size_t site, SignedPermutation g) {
     const bool accepted = pairwise_ ? pairwise_->try_pivot(site, g) : tree_->try_pivot(site, g);

@@ -35,11 +35,6 @@ detail::PairwiseKernel kernel_for(PivotPairwise::Kernel kernel) {
   return kernel == PivotPairwise::Kernel::portable ? detail::portable_pairwise_kernel() : best;
 }
 
-std::int32_t key_of(LatticePoint p) {
-  return std::int32_t((std::uint32_t(p.x) + (std::uint32_t(p.y) << 10) + (std::uint32_t(p.z) << 20)) &
-                      detail::PairwiseWalk::kKeyBits);
-}
-
 }  // namespace
 
 PivotPairwise::PivotPairwise(std::span<const LatticePoint> walk, Kernel kernel) : kernel_(kernel_for(kernel)) {
@@ -63,7 +58,8 @@ PivotPairwise::PivotPairwise(std::span<const LatticePoint> walk, Kernel kernel) 
     walk_.column(W::kX)[i] = walk[i].x;
     walk_.column(W::kY)[i] = walk[i].y;
     walk_.column(W::kZ)[i] = walk[i].z;
-    walk_.column(W::kKey)[i] = key_of(walk[i]);
+    walk_.column(W::kKey)[i] =
+        std::int32_t(detail::key_of(std::uint32_t(walk[i].x), std::uint32_t(walk[i].y), std::uint32_t(walk[i].z)));
   }
 }
 

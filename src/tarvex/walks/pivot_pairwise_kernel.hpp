@@ -66,6 +66,12 @@ template <class T>
 #endif
 }
 
+// A point's key (see PairwiseWalk), for one point or eight.
+template <class U>
+[[gnu::always_inline]] inline U key_of(U x, U y, U z) {
+  return (x + (y << 10) + (z << 20)) & PairwiseWalk::kKeyBits;
+}
+
 // frame^-1 g frame, the delivered g in the stored coordinates.
 inline constexpr auto kConjugates = [] {
   std::array<std::array<SignedPermutation, kSignedPermutations>, kSignedPermutations> out{};
@@ -109,7 +115,7 @@ inline constexpr auto kConjugates = [] {
   }
   const auto moved = [&](std::ptrdiff_t j, U8 (&p)[3]) {
     for (int r = 0; r < 3; ++r) p[r] = ((load8(source[r] + j) ^ negate[r]) - negate[r]) + shift[r];
-    return (p[0] + (p[1] << 10) + (p[2] << 20)) & PairwiseWalk::kKeyBits;
+    return key_of(p[0], p[1], p[2]);
   };
 
   const std::ptrdiff_t first = plan.first, step = tail ? 8 : -8, blocks = plan.blocks, groups = plan.groups;

@@ -24,6 +24,25 @@ constexpr auto kBoxGather = [] {
   return out;
 }();
 
+// The box of a sub-walk placed by (sym, offset), from its anchor-relative box.
+void place(const std::int32_t (&box)[6], SignedPermutation sym, LatticePoint o, std::int32_t (&out)[6]) {
+  const auto& g = kBoxGather[sym];
+  out[0] = box[g[0]] + o.x;
+  out[1] = box[g[1]] + o.y;
+  out[2] = box[g[2]] + o.z;
+  out[3] = box[g[3]] - o.x;
+  out[4] = box[g[4]] - o.y;
+  out[5] = box[g[5]] - o.z;
+}
+
+// Boxes in the six-number form share no point when, along some axis, one's
+// lo exceeds the other's hi.
+// Six comparisons without branches between them.
+bool apart(const std::int32_t (&a)[6], const std::int32_t (&b)[6]) {
+  return (unsigned(a[0] + b[3] > 0) | unsigned(a[1] + b[4] > 0) | unsigned(a[2] + b[5] > 0) |
+          unsigned(b[0] + a[3] > 0) | unsigned(b[1] + a[4] > 0) | unsigned(b[2] + a[5] > 0)) != 0;
+}
+
 }  // namespace
 
 SawTree::SawTree(std::span<const LatticePoint> walk) {
@@ -41,7 +60,6 @@ SawTree::SawTree(std::span<const LatticePoint> walk) {
   std::size_t height = 1;
   while ((std::size_t{1} << height) < std::size_t(n)) ++height;
   path_.reserve(height + 1);
-  went_left_.resize(height + 1);
   staying_.resize(height + 1);
   moving_.resize(height + 1);
   pending_.resize(2 * height + 2);
@@ -65,41 +83,15 @@ void SawTree::merge(std::int32_t node) {
   Node& p = nodes[node];
   const Node& a = nodes[p.left];
   const Node& b = nodes[p.right];
-  const auto& g = kBoxGather[p.sym];
   const LatticePoint e = a.end;
-  const std::int32_t box[6] = {b.box[0], b.box[1], b.box[2], b.box[3], b.box[4], b.box[5]};
-  const std::int32_t out[6] = {
-      std::min(a.box[0], box[g[0]] + e.x), std::min(a.box[1], box[g[1]] + e.y), std::min(a.box[2], box[g[2]] + e.z),
-      std::min(a.box[3], box[g[3]] - e.x), std::min(a.box[4], box[g[4]] - e.y), std::min(a.box[5], box[g[5]] - e.z),
-  };
+  std::int32_t placed[6];
+  place(b.box, p.sym, e, placed);
   const LatticePoint end = e + act(p.sym, b.end);
   p.count = a.count + b.count;
   p.end = end;
   p.split = e;
-  for (std::size_t k = 0; k < 6; ++k) p.box[k] = out[k];
+  for (std::size_t k = 0; k < 6; ++k) p.box[k] = std::min(a.box[k], placed[k]);
 }
-
-namespace {
-
-// The box of a sub-walk placed by (sym, offset), from its anchor-relative box.
-void place(const std::int32_t (&box)[6], SignedPermutation sym, LatticePoint o, std::int32_t (&out)[6]) {
-  const auto& g = kBoxGather[sym];
-  out[0] = box[g[0]] + o.x;
-  out[1] = box[g[1]] + o.y;
-  out[2] = box[g[2]] + o.z;
-  out[3] = box[g[3]] - o.x;
-  out[4] = box[g[4]] - o.y;
-  out[5] = box[g[5]] - o.z;
-}
-
-// Boxes in the six-number form share no point when, along some axis, one's
-// lo exceeds the other's hi.
-bool apart(const std::int32_t (&a)[6], const std::int32_t (&b)[6]) {
-  return (a[0] + b[3] > 0) | (a[1] + b[4] > 0) | (a[2] + b[5] > 0) | (b[0] + a[3] > 0) | (b[1] + a[4] > 0) |
-         (b[2] + a[5] > 0);
-}
-
-}  // namespace
 
 bool SawTree::try_pivot(std::size_t site, SignedPermutation g) {
   // Down to the node that splits the walk after `site`, cutting off the whole
@@ -122,7 +114,6 @@ bool SawTree::try_pivot(std::size_t site, SignedPermutation g) {
       moving[nm++] = {p.right, right, {}};
       break;
     }
-    went_left_[path_.size() - 1] = k < left.count;
     if (k < left.count) {
       moving[nm++] = {p.right, right, {}};
       node = p.left;
@@ -167,7 +158,7 @@ bool SawTree::try_pivot(std::size_t site, SignedPermutation g) {
   SignedPermutation frame = 0, conjugated = g;
   for (std::size_t i = 0; i <= depth; ++i) {
     Node& p = nodes_[std::size_t(path_[i])];
-    if (i == depth || went_left_[i]) {
+    if (i == depth || path_[i + 1] == p.left) {
       p.sym = compose(conjugated, p.sym);
     } else {
       frame = compose(frame, p.sym);
@@ -189,13 +180,10 @@ bool SawTree::clash(std::int32_t a, std::int32_t b, Frame b_in_a) {
   for (;;) {
     const Node& na = nodes[a];
     const Node& nb = nodes[b];
-    const auto& g = kBoxGather[b_in_a.sym];
     const LatticePoint o = b_in_a.offset;
-    // Six comparisons without branches between them.
-    const unsigned separate = unsigned(nb.box[g[0]] + o.x + na.box[3] > 0) | unsigned(nb.box[g[1]] + o.y + na.box[4] > 0) |
-                              unsigned(nb.box[g[2]] + o.z + na.box[5] > 0) | unsigned(na.box[0] + nb.box[g[3]] - o.x > 0) |
-                              unsigned(na.box[1] + nb.box[g[4]] - o.y > 0) | unsigned(na.box[2] + nb.box[g[5]] - o.z > 0);
-    if (!separate) {
+    std::int32_t placed[6];
+    place(nb.box, b_in_a.sym, o, placed);
+    if (!apart(na.box, placed)) {
       // Two single points whose boxes meet are the same point.
       if (na.count == 1 && nb.count == 1) return true;
       if (na.count >= nb.count) {

@@ -74,10 +74,8 @@ class SawTree {
     std::int32_t box[6];
   };
 
-  // The nodes from the root down to the one whose split is the pivot, and
-  // whether the pivot lies in their left child.
+  // The nodes from the root down to the one whose split is the pivot.
   std::vector<std::int32_t> path_;
-  std::vector<std::uint8_t> went_left_;
   std::vector<Piece> staying_, moving_;
   std::vector<Pair> pending_;  // the clash test's work list
   mutable std::vector<Descent> descent_;  // write()'s

@@ -1,7 +1,6 @@
 // The 48 signed permutations of the axes as byte codes: products, inverses and action on points.
 #pragma once
 
-#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>

@@ -17,20 +17,10 @@ struct Symmetry {
   friend constexpr bool operator==(const Symmetry&, const Symmetry&) = default;
 };
 
-[[gnu::always_inline]] constexpr LatticePoint operator*(const Symmetry& s, LatticePoint d) {
-  const auto& m = s.m;
-  return {m[0] * d.x + m[1] * d.y + m[2] * d.z, m[3] * d.x + m[4] * d.y + m[5] * d.z,
-          m[6] * d.x + m[7] * d.y + m[8] * d.z};
-}
-
 constexpr Symmetry inverse(const Symmetry& s) {
   const auto& m = s.m;
   return {{m[0], m[3], m[6], m[1], m[4], m[7], m[2], m[5], m[8]}};
 }
-
-// The image of p under s with q held fixed: q + s (p - q). Forced inline: it
-// is the inner step of every pivot move.
-[[gnu::always_inline]] constexpr LatticePoint apply_about(const Symmetry& s, LatticePoint q, LatticePoint p) { return q + s * (p - q); }
 
 using SymmetryGroup = std::span<const Symmetry>;
 
@@ -93,11 +83,5 @@ constexpr std::array<Symmetry, 24> tetrahedral_group() {
 // Identity first in both tables.
 inline constexpr std::array<Symmetry, 48> kCubeGroup = detail::cube_group();
 inline constexpr std::array<Symmetry, 24> kTetrahedralGroup = detail::tetrahedral_group();
-
-// Every element, the identity included, with probability 1 / order.
-template <class Rng>
-const Symmetry& random_element(SymmetryGroup group, Rng& rng) {
-  return group[rng.uniform(0, group.size())];
-}
 
 }  // namespace tarvex

@@ -103,8 +103,6 @@ class WalkEnumerator {
     remaining_.reserve(n);
     remaining_.assign(prefix.size() - 1, 0);
     remaining_.push_back(std::uint8_t(coordination(K)));
-    started_ = true;
-    resume_ = false;
   }
 
   // The next walk (valid until the following call), or nullptr once the
@@ -113,21 +111,23 @@ class WalkEnumerator {
     if (done_) return nullptr;
     if (!started_) {
       started_ = true;
-      // A walk of no points is the one walk of length 0.
-      if (n_ == 0) {
-        done_ = true;
-        return &walk_;
+      // A subtree starts from its prefix; the whole enumeration from the origin.
+      if (walk_.empty()) {
+        // A walk of no points is the one walk of length 0.
+        if (n_ == 0) {
+          done_ = true;
+          return &walk_;
+        }
+        walk_.push_back(kOrigin);
+        if (n_ == 1) {
+          done_ = true;
+          return &walk_;
+        }
+        remaining_.push_back(std::uint8_t(coordination(K)));
       }
-      walk_.push_back(kOrigin);
-      if (n_ == 1) {
-        done_ = true;
-        return &walk_;
-      }
-      remaining_.push_back(std::uint8_t(coordination(K)));
-    } else if (resume_) {
+    } else {
       walk_.pop_back();
     }
-    resume_ = true;
     return advance();
   }
 
@@ -161,7 +161,6 @@ class WalkEnumerator {
   LatticeWalk walk_;
   std::vector<std::uint8_t> remaining_;
   bool started_ = false;
-  bool resume_ = true;  // the last walk handed out is still in walk_
   bool done_ = false;
 };
 
