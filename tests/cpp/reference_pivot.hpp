@@ -9,6 +9,7 @@
 
 #include "tarvex/poll.hpp"
 #include "tarvex/walks/lattice.hpp"
+#include "tarvex/walks/pivot.hpp"
 #include "tarvex/walks/random.hpp"
 #include "tarvex/walks/symmetry_group.hpp"
 #include "tarvex/walks/walk.hpp"
@@ -36,22 +37,6 @@ const Symmetry& random_element(SymmetryGroup group, Rng& rng) {
 
 namespace tarvex::testing {
 
-namespace reference_detail {
-
-inline std::uint64_t saturating_mul(std::uint64_t a, std::uint64_t b) {
-  std::uint64_t out;
-  return __builtin_mul_overflow(a, b, &out) ? std::numeric_limits<std::uint64_t>::max() : out;
-}
-
-// NaN and negatives give 0, values from 2^64 on give the largest count.
-inline std::uint64_t saturating_count(double x) {
-  if (!(x >= 0.0)) return 0;
-  if (x >= 18446744073709551616.0) return std::numeric_limits<std::uint64_t>::max();
-  return static_cast<std::uint64_t>(x);
-}
-
-}  // namespace reference_detail
-
 // Walks from this length on test a move with the hash set; shorter ones
 // compare pairs directly, which allocates nothing.
 inline constexpr std::size_t kReferenceHashFrom = 100;
@@ -68,7 +53,7 @@ class ReferencePivotSampler {
                Poll& poll)
       : rng_(&rng), poll_(&poll), walk_(straight_walk(Lattice(K), n)) {
     moved_.resize(n);
-    const std::uint64_t t = n < 2 ? 0 : reference_detail::saturating_mul(n, thermalization_factor);
+    const std::uint64_t t = n < 2 ? 0 : detail::saturating_mul(n, thermalization_factor);
     if (t == 0) {
       ratio_ = std::numeric_limits<double>::quiet_NaN();
     } else {
@@ -85,7 +70,7 @@ class ReferencePivotSampler {
       // samples stays finite (a two-point walk accepts every move).
       ratio_ = double(t) / double(std::max<std::uint64_t>(rejected, 1));
     }
-    attempts_per_sample_ = reference_detail::saturating_count(double(autocorrelation_factor) * ratio_);
+    attempts_per_sample_ = detail::saturating_count(double(autocorrelation_factor) * ratio_);
   }
 
   // One move: a random pivot site (never the last point) and a random group
