@@ -167,16 +167,15 @@ double evaluate_cost(CostFunction& cost, std::span<const Point> conformation) {
 }
 
 void evaluate_costs(CostFunction& cost, std::span<const Point> points, std::size_t n, std::span<double> out) {
-  if (auto* python = std::get_if<PythonCost>(&cost); python != nullptr && python->host) {
-    python->host->evaluate_batch(points, n, out);
-    return;
-  }
-  if (const auto* contact = std::get_if<ContactEnergyCost>(&cost)) return contact->evaluate_batch(points, n, out);
-  if (auto* lua = std::get_if<LuaCost>(&cost)) {
-    lua->evaluate(points, n, out);
-    return;
-  }
-  for (std::size_t c = 0; c < out.size(); ++c) out[c] = evaluate_cost(cost, points.subspan(c * n, n));
+  std::visit(Overloaded{
+                 [&](PythonCost& python) {
+                   if (!python.host) fail("assertion failed: python.host");
+                   python.host->evaluate_batch(points, n, out);
+                 },
+                 [&](LuaCost& lua) { lua.evaluate(points, n, out); },
+                 [&](const ContactEnergyCost& contact) { contact.evaluate_batch(points, n, out); },
+             },
+             cost);
 }
 
 void close_cost(CostFunction& cost) {
