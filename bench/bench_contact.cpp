@@ -68,11 +68,13 @@ void workload(const char* label, std::size_t n, std::size_t samples, std::uint64
   std::string seq;
   for (std::size_t i = 0; i < n; ++i) seq += alphabet[rng.uniform(0, alphabet.size())];
   const ContactEnergyCost cost = build_contact_energy_cost(table, seq, 1, 7.8);
+  const ContactPairs pairs{cost.pair_energies.data(), cost.kmin, cost.dmax};
+  const LatticeContactRule rule = lattice_contact_rule(scale, cost.dmax);
 
   std::size_t contacts = 0;
   for (std::size_t c = 0; c < samples; ++c) {
     const double want = reference::contact_energy(cost, conformations[c]);
-    if (cost.evaluate(conformations[c]) != want || cost.evaluate(walks[c], scale) != want) std::printf("MISMATCH\n");
+    if (cost.evaluate(conformations[c]) != want || contact_sum(walks[c], rule, pairs) != want) std::printf("MISMATCH\n");
     for (std::size_t i = 0; i < n; ++i)
       for (std::size_t j = i + 1; j < n; ++j) {
         const double dx = conformations[c][i].x - conformations[c][j].x, dy = conformations[c][i].y - conformations[c][j].y,
@@ -82,8 +84,6 @@ void workload(const char* label, std::size_t n, std::size_t samples, std::uint64
   }
 
   if (!mode.empty()) {  // one path for a profiler, for a few seconds
-    const ContactPairs pairs{cost.pair_energies.data(), cost.kmin, cost.dmax};
-    const LatticeContactRule rule = lattice_contact_rule(scale, cost.dmax);
     double s = 0.0;
     for (int r = 0; r < 10; ++r)
       s += ns_per_conformation(samples, cost.pair_energies.size(), {[&](std::size_t c) {
@@ -95,13 +95,11 @@ void workload(const char* label, std::size_t n, std::size_t samples, std::uint64
     std::printf("%s %s n=%zu: %.0f ns\n", label, mode.c_str(), n, s / 10);
     return;
   }
-  const ContactPairs pairs{cost.pair_energies.data(), cost.kmin, cost.dmax};
-  const LatticeContactRule rule = lattice_contact_rule(scale, cost.dmax);
   const std::vector<double> ns = ns_per_conformation(
       samples, cost.pair_energies.size(),
       {[&](std::size_t c) { return reference::contact_energy(cost, conformations[c]); },
        [&](std::size_t c) { return cost.evaluate(conformations[c]); },
-       [&](std::size_t c) { return cost.evaluate(walks[c], scale); },
+       [&](std::size_t c) { return contact_sum(walks[c], rule, pairs); },
        [&](std::size_t c) { return contact_sum(walks[c], rule, pairs, ContactKernel::portable); }});
   const double today = ns[0], points = ns[1], lattice = ns[2], portable = ns[3];
   const double pair_count = double(cost.pair_energies.size());

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "sampling_helpers.hpp"
 #include "tarvex/compare/rmsd.hpp"
 #include "tarvex/cost/cost.hpp"
 #include "tarvex/cost/lua_state.hpp"

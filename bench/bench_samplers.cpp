@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "sampling_helpers.hpp"
 #include "tarvex/poll.hpp"
 #include "tarvex/sampling/sampling.hpp"
 #include "tarvex/walks/dimerize.hpp"

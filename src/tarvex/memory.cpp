@@ -20,14 +20,15 @@ std::string decimal(unsigned __int128 value) {
   return digits;
 }
 
-}  // namespace
-
+// Bytes of physical memory (RAM) of this machine.
 std::uint64_t physical_memory() {
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long page = sysconf(_SC_PAGE_SIZE);
   if (pages <= 0 || page <= 0) return UINT64_MAX;  // unknown: nothing is refused
   return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page);
 }
+
+}  // namespace
 
 void require_memory(std::uint64_t count, std::uint64_t bytes_each, std::string_view what) {
   const unsigned __int128 bytes = static_cast<unsigned __int128>(count) * bytes_each;

@@ -19,9 +19,6 @@ class MemoryExceeded : public std::exception {
   std::string message_;
 };
 
-// Bytes of physical memory (RAM) of this machine.
-std::uint64_t physical_memory();
-
 // Fails with MemoryExceeded when count items of bytes_each bytes (multiplied
 // without overflow) cannot fit in physical memory: an absurd request must fail
 // at once instead of after filling the machine. `what` names the items.

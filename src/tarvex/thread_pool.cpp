@@ -36,6 +36,10 @@ struct Pool {
   std::condition_variable wake;
   std::deque<Item> queue;
   std::size_t started = 0;
+  // Workers that may take tasks: the count the last group was made for, or
+  // the one set since. Kept here so that a worker's wake-up does not ask the
+  // kernel for the affinity mask under the lock.
+  std::size_t allowed = 0;
 };
 
 std::atomic<std::size_t> configured_threads{0};  // 0: not set, use available_cpus()
@@ -76,12 +80,12 @@ void stop_if_cancelled(void* group) {
   if (static_cast<TaskGroup::State*>(group)->cancelled.load(std::memory_order_relaxed)) throw Cancelled{};
 }
 
-// Worker `index` takes tasks only while the configured count leaves room for
-// it, so lowering the thread count idles the surplus instead of killing it.
+// Worker `index` takes tasks only while the allowed count leaves room for it,
+// so lowering the thread count idles the surplus instead of killing it.
 void work(Pool& pool, std::size_t index) {
   std::unique_lock lock(pool.mutex);
   for (;;) {
-    pool.wake.wait(lock, [&] { return !pool.queue.empty() && index < worker_count(); });
+    pool.wake.wait(lock, [&] { return !pool.queue.empty() && index < pool.allowed; });
     Item item = std::move(pool.queue.front());
     pool.queue.pop_front();
     TaskGroup::State& group = *item.group;
@@ -129,9 +133,11 @@ std::size_t thread_count() {
 }
 
 void set_thread_count(std::size_t n) {
-  configured_threads.store(n < 1 ? 1 : n);
+  if (n < 1) n = 1;
+  configured_threads.store(n);
   if (Pool* pool = current_pool.load()) {
     const std::lock_guard lock(pool->mutex);
+    pool->allowed = n - 1;
     pool->wake.notify_all();
   }
 }
@@ -141,6 +147,7 @@ TaskGroup::TaskGroup(std::size_t workers, Poll& poll) : poll_(&poll) {
   Pool& p = pool();
   state_ = new State;
   const std::lock_guard lock(p.mutex);
+  p.allowed = workers;
   start_workers(p, workers);
 }
 

@@ -59,12 +59,12 @@ class TaskGroup {
   // each task; a task makes it true before returning) or no task is left.
   void wait_until(const std::function<bool()>& done);
 
-  // Unstarted tasks are dropped; running ones stop at their next poll.
-  void cancel() noexcept;
-
   struct State;
 
  private:
+  // Unstarted tasks are dropped; running ones stop at their next poll.
+  void cancel() noexcept;
+
   Poll* poll_;
   State* state_ = nullptr;
 };

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "panic_message.hpp"
+#include "sampling_helpers.hpp"
 #include "tarvex/compare/rmsd.hpp"
 #include "tarvex/cost/cost.hpp"
 #include "tarvex/fail.hpp"

@@ -5,6 +5,7 @@
 #include <tuple>
 #include <vector>
 
+#include "sampling_helpers.hpp"
 #include "tarvex/fail.hpp"
 #include "tarvex/poll.hpp"
 #include "tarvex/sampling/sampling.hpp"

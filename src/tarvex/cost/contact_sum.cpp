@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tarvex/simd_target.hpp"
+#include "tarvex/walks/lattice.hpp"
 
 #if TARVEX_HAVE_AVX2
 #include <immintrin.h>
@@ -529,10 +530,8 @@ double contact_sum(std::span<const LatticePoint> walk, const LatticeContactRule&
   }
   // Extreme scale or dmax, or a walk far from the origin: the conformation as
   // to_conformation makes it.
-  thread_local std::vector<Point> points;
-  points.resize(n);
-  const double s = rule.scale;
-  for (std::size_t i = 0; i < n; ++i) points[i] = {double(walk[i].x) * s, double(walk[i].y) * s, double(walk[i].z) * s};
+  thread_local Conformation points;
+  to_conformation(walk, rule.scale, points);
   return contact_sum(points, pairs, kernel);
 }
 

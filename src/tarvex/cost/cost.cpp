@@ -2,7 +2,6 @@
 #include "tarvex/cost/cost.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <utility>
 
 #include "tarvex/cost/contact_sum.hpp"
@@ -115,33 +114,12 @@ void check_length(std::size_t n, std::size_t residues) {
 // A negative or NaN dmax admits no distance (NaN compares false).
 bool no_pairs(const ContactEnergyCost& cost, std::size_t n) { return !(cost.dmax >= 0.0) || cost.kmin >= n; }
 
-// The rule for this scale and dmax: a call evaluates all its walks with the
-// same two, so the thread keeps the last rule made.
-const LatticeContactRule& rule_for(double scale, double dmax) {
-  struct Last {
-    std::uint64_t scale, dmax;
-    LatticeContactRule rule;
-  };
-  constexpr std::uint64_t kUnset = ~std::uint64_t{0};
-  thread_local Last last{kUnset, kUnset,
-                         lattice_contact_rule(std::bit_cast<double>(kUnset), std::bit_cast<double>(kUnset))};
-  const auto s = std::bit_cast<std::uint64_t>(scale), d = std::bit_cast<std::uint64_t>(dmax);
-  if (s != last.scale || d != last.dmax) last = {s, d, lattice_contact_rule(scale, dmax)};
-  return last.rule;
-}
-
 }  // namespace
 
 double ContactEnergyCost::evaluate(std::span<const Point> conformation) const {
   check_length(conformation.size(), residues);
   if (no_pairs(*this, residues)) return 0.0;
   return contact_sum(conformation, {pair_energies.data(), kmin, dmax});
-}
-
-double ContactEnergyCost::evaluate(std::span<const LatticePoint> walk, double scale) const {
-  check_length(walk.size(), residues);
-  if (no_pairs(*this, residues)) return 0.0;
-  return contact_sum(walk, rule_for(scale, dmax), {pair_energies.data(), kmin, dmax});
 }
 
 namespace {
@@ -189,16 +167,15 @@ double evaluate_cost(CostFunction& cost, std::span<const Point> conformation) {
 }
 
 void evaluate_costs(CostFunction& cost, std::span<const Point> points, std::size_t n, std::span<double> out) {
-  if (auto* python = std::get_if<PythonCost>(&cost); python != nullptr && python->host) {
-    python->host->evaluate_batch(points, n, out);
-    return;
-  }
-  if (const auto* contact = std::get_if<ContactEnergyCost>(&cost)) return contact->evaluate_batch(points, n, out);
-  if (auto* lua = std::get_if<LuaCost>(&cost)) {
-    lua->evaluate(points, n, out);
-    return;
-  }
-  for (std::size_t c = 0; c < out.size(); ++c) out[c] = evaluate_cost(cost, points.subspan(c * n, n));
+  std::visit(Overloaded{
+                 [&](PythonCost& python) {
+                   if (!python.host) fail("assertion failed: python.host");
+                   python.host->evaluate_batch(points, n, out);
+                 },
+                 [&](LuaCost& lua) { lua.evaluate(points, n, out); },
+                 [&](const ContactEnergyCost& contact) { contact.evaluate_batch(points, n, out); },
+             },
+             cost);
 }
 
 void close_cost(CostFunction& cost) {

@@ -32,11 +32,10 @@ struct ContactEnergyCost {
 
   // Sum, in pair order, of the energies of the pairs at distance <= dmax.
   double evaluate(std::span<const Point> conformation) const;
-  // The same sum, bit for bit, for the conformation double(p) * scale of a
-  // lattice walk; faster, as the walk's integers decide most pairs.
-  double evaluate(std::span<const LatticePoint> walk, double scale) const;
 
   // out[c] for the conformation (or walk) c of n points at [c * n, (c + 1) * n).
+  // A walk's sum is the same, bit for bit, as that of its conformation
+  // double(p) * scale, and faster: the walk's integers decide most pairs.
   void evaluate_batch(std::span<const Point> points, std::size_t n, std::span<double> out) const;
   void evaluate_batch(std::span<const LatticePoint> walks, std::size_t n, double scale, std::span<double> out) const;
 };

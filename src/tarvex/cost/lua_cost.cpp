@@ -28,9 +28,9 @@ struct LuaCost::Batch {
 };
 
 LuaCost::LuaCost(std::string_view function_name, std::string_view source, std::string sequence, Check check)
-    : sequence_(std::move(sequence)), check_(std::move(check)), batch_(std::make_shared<Batch>()) {
+    : check_(std::move(check)), batch_(std::make_shared<Batch>()) {
   auto set_up = [name = std::string(function_name), source = std::string(source),
-                 sequence = sequence_](LuaState& state) {
+                 sequence = std::move(sequence)](LuaState& state) {
     state.run_chunk(source);
     state.bind_function(name);
     state.bind_sequence(sequence);

@@ -45,12 +45,9 @@ class LuaCost {
   // Without it the destructor closes, giving the finalisers LuaThread::kGrace.
   void close();
 
-  const std::string& sequence() const noexcept { return sequence_; }
-
  private:
   struct Batch;
 
-  std::string sequence_;
   Check check_;
   std::shared_ptr<Batch> batch_;
   std::span<double> out_;

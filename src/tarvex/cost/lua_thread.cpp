@@ -48,15 +48,15 @@ struct LuaThread::Shared {
   std::mutex mutex;
   std::condition_variable to_lua;    // a task was handed over, or quit
   std::condition_variable to_owner;  // the task finished
-  // Guarded by mutex (idle mirrors !busy for the owner's first wait):
-  Task task;                   // handed over, not yet taken
-  bool busy = false;           // handed over and not finished
-  std::atomic<bool> idle{true};
-  bool quit = false;           // end once idle
-  bool stop = false;           // the owner gave up: run no more Lua code
-  bool open = false;           // state is open: interrupt() may reach it
-  bool closed = false;         // the state is closed for good
-  std::exception_ptr failure;  // what the last task threw
+  // Guarded by mutex (busy is written under it; the owner's first wait also
+  // reads it without):
+  Task task;                      // handed over, not yet taken
+  std::atomic<bool> busy{false};  // handed over and not finished
+  bool quit = false;              // end once idle
+  bool stop = false;              // the owner gave up: run no more Lua code
+  bool open = false;              // state is open: interrupt() may reach it
+  bool closed = false;            // the state is closed for good
+  std::exception_ptr failure;     // what the last task threw
   // Touched by the Lua thread only (and by interrupt() while open):
   std::optional<LuaState> state;
 
@@ -81,12 +81,6 @@ struct LuaThread::Shared {
       closed = true;
     }
     state.reset();
-  }
-
-  // Caller holds mutex, and task is set.
-  void hand_over() noexcept {
-    busy = true;
-    idle.store(false, std::memory_order_relaxed);
   }
 
   // Caller holds mutex.
@@ -119,8 +113,7 @@ void* thread_main(void* argument) {
     task = nullptr;
     lock.lock();
     s.failure = std::move(failure);
-    s.busy = false;
-    s.idle.store(true, std::memory_order_release);
+    s.busy.store(false, std::memory_order_release);
     s.to_owner.notify_all();
   }
   lock.unlock();
@@ -167,22 +160,26 @@ LuaThread& LuaThread::operator=(LuaThread&& other) noexcept {
   return *this;
 }
 
-void LuaThread::start(Job job) {
-  if (!shared_) fail("The Lua state is closed");
+void LuaThread::hand(Shared::Task task) {
   Shared& s = *shared_;
   {
     std::lock_guard lock(s.mutex);
     if (s.busy) fail("The Lua state is still busy");
-    s.task = [job = std::move(job)](Shared& shared) { job(shared.lua()); };
-    s.hand_over();
+    s.task = std::move(task);
+    s.busy = true;
   }
   s.to_lua.notify_one();
+}
+
+void LuaThread::start(Job job) {
+  if (!shared_) fail("The Lua state is closed");
+  hand([job = std::move(job)](Shared& shared) { job(shared.lua()); });
 }
 
 std::exception_ptr LuaThread::wait(const Check& check) {
   if (!shared_) fail("The Lua state is closed");
   Shared& s = *shared_;
-  yield_until([&] { return s.idle.load(std::memory_order_acquire); });
+  yield_until([&] { return !s.busy.load(std::memory_order_acquire); });
   std::unique_lock lock(s.mutex);
   while (!s.to_owner.wait_for(lock, kCheckEvery, [&] { return !s.busy; })) {
     if (!check) continue;
@@ -200,14 +197,7 @@ std::exception_ptr LuaThread::wait(const Check& check) {
 
 void LuaThread::close(const Check& check) {
   if (!shared_) return;
-  Shared& s = *shared_;
-  {
-    std::lock_guard lock(s.mutex);
-    if (s.busy) fail("The Lua state is still busy");
-    s.task = [](Shared& shared) { shared.close_state(); };
-    s.hand_over();
-  }
-  s.to_lua.notify_one();
+  hand([](Shared& shared) { shared.close_state(); });
   wait(check);
   join();
 }
@@ -239,7 +229,7 @@ void LuaThread::settle(Clock::time_point deadline) noexcept {
   bool done = finish();
   if (done && !s.closed) {
     s.task = [](Shared& shared) { shared.close_state(); };
-    s.hand_over();
+    s.busy = true;
     s.to_lua.notify_one();
     done = finish();
   }

@@ -67,12 +67,11 @@ class LuaThread {
   // wait() does. Nothing can run afterwards.
   void close(const Check& check);
 
-  // False once closed, given up, or moved from.
-  bool usable() const noexcept { return shared_ != nullptr; }
-
   struct Shared;
 
  private:
+  // Hands a task to the thread, failing if one is running.
+  void hand(std::function<void(Shared&)> task);
   // Interrupts what runs, closes the state and ends the thread, abandoning
   // it if that is not done by the deadline. The thread is gone afterwards.
   void settle(std::chrono::steady_clock::time_point deadline) noexcept;

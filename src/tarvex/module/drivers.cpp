@@ -108,7 +108,7 @@ PyRef minimize_cost(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
   };
   const Conformation best = [&] {
     const ReleasedGil released;
-    Conformation found = minimise_over_walks(walk_length(seq), lattice, arc_length, pbar, poll, score, order);
+    Conformation found = minimise_over_walks(walk_length(seq), lattice, arc_length, pbar, poll, score, contact == nullptr, order);
     close_cost(cost);
     return found;
   }();
@@ -132,7 +132,7 @@ PyRef minimize_rmsd(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
   };
   const Conformation best = [&] {
     const ReleasedGil released;
-    return minimise_over_walks(n, lattice, arc_length, pbar, poll, score, ScoreOrder::anywhere);
+    return minimise_over_walks(n, lattice, arc_length, pbar, poll, score, true, ScoreOrder::anywhere);
   }();
   return build_result([&] { return new_conformation(best); });
 }

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "tarvex/reserve.hpp"
+#include "tarvex/walks/lattice.hpp"
 
 namespace tarvex {
 
@@ -123,11 +124,11 @@ void Evaluation::dispatch() {
   const bool lattice = !batch.walks.empty();
   // Costs that must run in order, here, need the points before the worker
   // has made them.
-  if (lattice && !anywhere_) to_points(batch);
+  if (lattice && !anywhere_) to_conformation(batch.walks, batch.scale, batch.points);
   // A failure stays with its batch, so that the batches are judged in order.
   group_.submit([&batch, lattice, this](Poll&) {
     try {
-      if (lattice && anywhere_) to_points(batch);
+      if (lattice && anywhere_) to_conformation(batch.walks, batch.scale, batch.points);
       ground_truth_rmsds(*gt_, batch.points, batch.rmsds);
       if (anywhere_) {
         const auto& contact = std::get<ContactEnergyCost>(*cost_);
@@ -170,15 +171,6 @@ void Evaluation::finish_lua() {
   } catch (...) {
     batch.cost_failure = std::current_exception();
     cost_failed_ = true;
-  }
-}
-
-void Evaluation::to_points(Batch& batch) {
-  batch.points.resize(batch.walks.size());
-  const double scale = batch.scale;
-  for (std::size_t i = 0; i < batch.walks.size(); ++i) {
-    const LatticePoint& p = batch.walks[i];
-    batch.points[i] = {double(p.x) * scale, double(p.y) * scale, double(p.z) * scale};
   }
 }
 

@@ -57,7 +57,6 @@ class Evaluation {
   void dispatch();
   // Waits for the batch on the Lua thread, if any; its failure stays with it.
   void finish_lua();
-  static void to_points(Batch& batch);
   void collect_oldest();
 
   std::size_t points_;

@@ -23,23 +23,22 @@ struct Best {
   Conformation conformation;
 };
 
-// Walks gathered into batches of conformations, each batch scored at once and
-// offered to the running best in walk order.
+// Walks gathered into batches, each batch scored at once and offered to the
+// running best in walk order. The walks are converted to points once per batch,
+// and only for a scorer that reads them.
 class BatchedMinimum {
  public:
-  BatchedMinimum(std::size_t n, double scale, const BatchScore& score, Best& best)
+  BatchedMinimum(std::size_t n, double scale, const BatchScore& score, bool reads_points, Best& best)
       : n_(n), scale_(scale), batch_(std::clamp<std::size_t>(8192 / std::max<std::size_t>(n, 1), 16, 1024)),
-        score_(&score), best_(&best) {
-    points_.reserve(batch_ * n);
+        score_(&score), reads_points_(reads_points), best_(&best) {
     walks_.reserve(batch_ * n);
+    if (reads_points_) points_.reserve(batch_ * n);
     scores_.resize(batch_);
   }
 
   // Returns how many walks were scored: a whole batch, or none yet.
   std::size_t add(const LatticeWalk& walk) {
     walks_.insert(walks_.end(), walk.begin(), walk.end());
-    for (const LatticePoint& p : walk)
-      points_.push_back({double(p.x) * scale_, double(p.y) * scale_, double(p.z) * scale_});
     return ++count_ == batch_ ? flush() : 0;
   }
 
@@ -47,18 +46,17 @@ class BatchedMinimum {
   std::size_t flush() {
     const std::size_t count = count_;
     if (count == 0) return 0;
+    if (reads_points_) to_conformation(walks_, scale_, points_);
     const std::span<double> scores(scores_.data(), count);
     (*score_)({walks_, points_, n_, scale_}, scores);
     for (std::size_t c = 0; c < count; ++c) {
       const std::uint64_t key = total_order_key(scores[c]);
       if (!best_->found || key < best_->key) {
-        const auto first = points_.begin() + static_cast<std::ptrdiff_t>(c * n_);
-        best_->conformation.assign(first, first + static_cast<std::ptrdiff_t>(n_));
+        to_conformation(std::span<const LatticePoint>(walks_).subspan(c * n_, n_), scale_, best_->conformation);
         best_->key = key;
         best_->found = true;
       }
     }
-    points_.clear();
     walks_.clear();
     count_ = 0;
     return count;
@@ -69,6 +67,7 @@ class BatchedMinimum {
   double scale_;
   std::size_t batch_;
   const BatchScore* score_;
+  bool reads_points_;
   Best* best_;
   std::vector<LatticePoint> walks_;
   std::vector<Point> points_;
@@ -82,11 +81,12 @@ Conformation result_of(const Best& best) {
 }
 
 template <LatticeKind K>
-Conformation minimise_in_order(std::size_t n, double scale, bool pbar, Poll& poll, const BatchScore& score) {
+Conformation minimise_in_order(std::size_t n, double scale, bool pbar, Poll& poll, const BatchScore& score,
+                               bool reads_points) {
   std::optional<ProgressBar> bar;
   if (pbar) bar.emplace(std::nullopt);
   Best best;
-  BatchedMinimum minimum(n, scale, score, best);
+  BatchedMinimum minimum(n, scale, score, reads_points, best);
   WalkEnumerator<K> enumerator(n);
   while (const LatticeWalk* walk = enumerator.next()) {
     poll();
@@ -134,7 +134,7 @@ struct OwnerPoll {
 
 template <LatticeKind K>
 Conformation minimise_split(std::size_t n, double scale, bool pbar, Poll& host, const BatchScore& score,
-                            const std::vector<LatticeWalk>& prefixes) {
+                            bool reads_points, const std::vector<LatticeWalk>& prefixes) {
   std::optional<ProgressBar> bar;
   if (pbar) bar.emplace(std::nullopt);
   std::atomic<std::uint64_t> scored{0};
@@ -145,7 +145,7 @@ Conformation minimise_split(std::size_t n, double scale, bool pbar, Poll& host, 
     TaskGroup group(worker_count(), poll);
     for (std::size_t p = 0; p < prefixes.size(); ++p) {
       group.submit([&, p](Poll& task_poll) {
-        BatchedMinimum minimum(n, scale, score, bests[p]);
+        BatchedMinimum minimum(n, scale, score, reads_points, bests[p]);
         WalkEnumerator<K> subtree(n, prefixes[p]);
         while (const LatticeWalk* walk = subtree.next()) {
           task_poll();
@@ -170,15 +170,15 @@ Conformation minimise_split(std::size_t n, double scale, bool pbar, Poll& host, 
 }  // namespace
 
 Conformation minimise_over_walks(std::uint64_t n, LatticeKind lattice, double arc_length, bool pbar, Poll& poll,
-                                 const BatchScore& score, ScoreOrder order) {
+                                 const BatchScore& score, bool reads_points, ScoreOrder order) {
   return with_lattice(lattice, [&](auto kc) {
     constexpr LatticeKind K = decltype(kc)::value;
     const double scale = lattice_scale(Lattice(K), arc_length);
     if (order == ScoreOrder::anywhere && worker_count() > 0) {
       const std::vector<LatticeWalk> prefixes = split_prefixes<K>(n, thread_count());
-      if (!prefixes.empty()) return minimise_split<K>(n, scale, pbar, poll, score, prefixes);
+      if (!prefixes.empty()) return minimise_split<K>(n, scale, pbar, poll, score, reads_points, prefixes);
     }
-    return minimise_in_order<K>(n, scale, pbar, poll, score);
+    return minimise_in_order<K>(n, scale, pbar, poll, score, reads_points);
   });
 }
 

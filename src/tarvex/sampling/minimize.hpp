@@ -13,7 +13,8 @@
 namespace tarvex {
 
 // A batch of walks to score: walk c is walks[c * n, (c + 1) * n), and its
-// conformation, the walk's points times scale, is points[c * n, (c + 1) * n).
+// conformation, the walk's points times scale, is points[c * n, (c + 1) * n)
+// when the scorer reads points (empty otherwise).
 struct WalkBatch {
   std::span<const LatticePoint> walks;
   std::span<const Point> points;
@@ -34,7 +35,8 @@ enum class ScoreOrder : std::uint8_t {
 // smallest score under the IEEE 754 total order; of equal scores the earliest
 // walk's wins, whatever the thread count. Only the running best is kept (per
 // part of the enumeration), so memory does not grow with the number of walks.
+// reads_points says whether score reads the batch's points (or its walks only).
 Conformation minimise_over_walks(std::uint64_t n, LatticeKind lattice, double arc_length, bool pbar, Poll& poll,
-                                 const BatchScore& score, ScoreOrder order);
+                                 const BatchScore& score, bool reads_points, ScoreOrder order);
 
 }  // namespace tarvex

@@ -257,10 +257,14 @@ ProgressBar::~ProgressBar() {
   }
 }
 
+void ProgressBar::draw_on_stream(Clock::time_point now, bool last) {
+  own_.update(now, std::exchange(pending_, 0));
+  stream_->write(render_stream_line(own_, now, stream_->columns(), last));
+}
+
 void ProgressBar::update_and_redraw(Clock::time_point now) {
   if (stream_) {
-    own_.update(now, std::exchange(pending_, 0));
-    stream_->write(render_stream_line(own_, now, stream_->columns(), false));
+    draw_on_stream(now, false);
     next_redraw_ = now + kMinInterval;
     return;
   }
@@ -277,9 +281,7 @@ void ProgressBar::close() {
   if (closed_) return;
   closed_ = true;
   if (stream_) {
-    const Clock::time_point now = Clock::now();
-    own_.update(now, std::exchange(pending_, 0));
-    stream_->write(render_stream_line(own_, now, stream_->columns(), true));
+    draw_on_stream(Clock::now(), true);
     return;
   }
   if (const int err = BarRegistry::instance().close(id_, std::exchange(pending_, 0))) report_write_error(err);

@@ -99,6 +99,9 @@ class ProgressBar {
 
  private:
   void update_and_redraw(Clock::time_point now);
+  // A bar on a stream: takes in the pending items and writes its line, the
+  // last one ending in a newline.
+  void draw_on_stream(Clock::time_point now, bool last);
 
   std::unique_ptr<ProgressStream> stream_;  // null: on the terminal display
   BarState own_;                            // the state of a bar on a stream

@@ -3,9 +3,7 @@
 
 #include <cstdint>
 #include <optional>
-#include <utility>
 
-#include "tarvex/point.hpp"
 #include "tarvex/poll.hpp"
 #include "tarvex/sampling/progress.hpp"
 #include "tarvex/walks/dimerize.hpp"
@@ -85,17 +83,6 @@ void sample_walks_on(const SamplingRun& run, Poll& poll, Visitor& visit) {
 template <class Visitor>
 void sample_lattice_walks(const SamplingRun& run, Poll& poll, Visitor&& visit) {
   with_lattice(run.lattice, [&](auto kc) { detail::sample_walks_on<decltype(kc)::value>(run, poll, visit); });
-}
-
-// The same with each walk converted to a Conformation (a buffer reused from
-// walk to walk) and handed to visit(const Conformation&).
-template <class Visitor>
-void sample_walks(const SamplingRun& run, Poll& poll, Visitor&& visit) {
-  Conformation conformation;
-  sample_lattice_walks(run, poll, [&](const LatticeWalk& walk, double scale) {
-    to_conformation(walk, scale, conformation);
-    visit(std::as_const(conformation));
-  });
 }
 
 }  // namespace tarvex

@@ -1,0 +1,24 @@
+// The sampling driver's walks as conformations, for tests and benchmarks that want points.
+#pragma once
+
+#include <utility>
+
+#include "tarvex/point.hpp"
+#include "tarvex/poll.hpp"
+#include "tarvex/sampling/sampling.hpp"
+#include "tarvex/walks/lattice.hpp"
+
+namespace tarvex {
+
+// The walks of sample_lattice_walks, each converted to a Conformation (a
+// buffer reused from walk to walk) and handed to visit(const Conformation&).
+template <class Visitor>
+void sample_walks(const SamplingRun& run, Poll& poll, Visitor&& visit) {
+  Conformation conformation;
+  sample_lattice_walks(run, poll, [&](const LatticeWalk& walk, double scale) {
+    to_conformation(walk, scale, conformation);
+    visit(std::as_const(conformation));
+  });
+}
+
+}  // namespace tarvex
