@@ -1,7 +1,6 @@
 // A cheap periodic chance for the host to stop a long computation (Ctrl-C).
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 
 namespace tarvex {
@@ -17,8 +16,6 @@ class Poll {
   using Check = void (*)();
   using ContextCheck = void (*)(void*);
   static constexpr std::uint32_t kEvery = 256;
-  // The longest a thread that waits for other threads sleeps between checks.
-  static constexpr std::chrono::milliseconds kWaitSlice{10};
 
   Poll() = default;
   explicit Poll(Check check)

@@ -220,7 +220,7 @@ void TaskGroup::wait_until(const std::function<bool()>& done) {
         lock.lock();
         finish(*state_);
       } else {
-        state_->changed.wait_for(lock, Poll::kWaitSlice);
+        state_->changed.wait_for(lock, kWaitSlice);
       }
       lock.unlock();
       poll_->check_now();

@@ -1,6 +1,7 @@
 // The worker threads every call shares: started on first use, asleep when idle, rebuilt after fork().
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <exception>
 #include <functional>
@@ -43,13 +44,16 @@ class TaskGroup {
   TaskGroup(const TaskGroup&) = delete;
   TaskGroup& operator=(const TaskGroup&) = delete;
 
+  // The longest the owner sleeps between checks while workers run.
+  static constexpr std::chrono::milliseconds kWaitSlice{10};
+
   bool parallel() const noexcept { return state_ != nullptr; }
 
   void submit(Task task);
 
   // Runs this group's queued tasks on the owning thread and sleeps while
   // workers finish theirs, checking the poll between tasks and at least every
-  // Poll::kWaitSlice, until every task has finished. A failure (the poll's
+  // kWaitSlice, until every task has finished. A failure (the poll's
   // Interrupted, or a task's exception) cancels the group, waits for the
   // running tasks and is rethrown; of several task failures the first to
   // happen is rethrown.
