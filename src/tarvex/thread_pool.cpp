@@ -168,13 +168,21 @@ void TaskGroup::submit(Task task) {
     return;
   }
   Pool& p = pool();
+  bool surplus = false;
   {
     const std::lock_guard lock(p.mutex);
     if (state_->cancelled.load()) return;
     p.queue.push_back({state_, std::move(task)});
     ++state_->unfinished;
+    surplus = p.started > p.allowed;
   }
-  p.wake.notify_one();
+  // A worker beyond the allowed count that took the only wake-up would go
+  // back to sleep with it, leaving the task to the owner alone.
+  if (surplus) {
+    p.wake.notify_all();
+  } else {
+    p.wake.notify_one();
+  }
 }
 
 void TaskGroup::cancel() noexcept {
