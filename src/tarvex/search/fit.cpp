@@ -58,8 +58,14 @@ constexpr double cell_side(LatticeKind kind) {
 // candidate sites around each target point, in units of arc_length.
 std::size_t frames_for(std::size_t width) { return std::max<std::size_t>(8, width / 16); }
 
-constexpr std::size_t kDefaultWidth = 1000;
-std::size_t default_width(std::size_t) { return kDefaultWidth; }
+// The beam's work grows with its width times the square of the length (each
+// extension is checked against the whole prefix), so past kFullWidthLength
+// the width shrinks in proportion to keep the time linear in the length.
+constexpr std::size_t kDefaultWidth = 1000, kFullWidthLength = 150, kLeastWidth = 100;
+std::size_t default_width(std::size_t n) {
+  if (n <= kFullWidthLength) return kDefaultWidth;
+  return std::max(kLeastWidth, kDefaultWidth * kFullWidthLength / n);
+}
 
 // The second, wider radius, when the first gives no walk.
 constexpr double kFarRadius = 1.5;
@@ -103,10 +109,9 @@ struct Follower {
 
   double place(LatticeWalk& out, const FitSettings& settings) {
     for (search::Placement<K>* p : {&near, &far}) {
-      if (p->place(u, out) == kUnreachable) continue;
-      if (!repeats(out, seen)) return 0;
-      for (std::size_t width : {settings.repair_width, 8 * settings.repair_width})
-        if (p->place_avoiding(u, width, out) != kUnreachable) return 0;
+      const double cost = p->place(u, out);
+      if (cost < search::kClashes || (cost == search::kClashes && p->place_avoiding(u, settings.repair_width, out) < kUnreachable))
+        return 0;
     }
     return kUnreachable;
   }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 namespace tarvex::search {
 
@@ -95,6 +96,57 @@ double Placement<K>::place(std::span<const Point> u, LatticeWalk& walk) {
   first_[n] = std::uint32_t(sites_.size());
   to_go_.resize(sites_.size());
   next_.resize(sites_.size());
+  if (solve(walk) == kUnreachable) return kUnreachable;
+  // A walk through a site twice: on a short chain the repair beam (whose
+  // work grows with the square of the length) finds the closest
+  // self-avoiding walk; on a long one the residue farther from the site
+  // loses it and the path is found again, which few rounds settle.
+  if (n <= kBeamRepairLength) return repeats(walk) ? kClashes : walk_cost(walk);
+  for (std::size_t round = 0; round < kClashRounds; ++round) {
+    clashes_.clear();
+    for (std::size_t i = 0; i < n; ++i) clashes_.push_back({walk[i], std::uint32_t(i)});
+    std::sort(clashes_.begin(), clashes_.end(), [](const Occupant& a, const Occupant& b) {
+      return std::tie(a.point.x, a.point.y, a.point.z, a.layer) < std::tie(b.point.x, b.point.y, b.point.z, b.layer);
+    });
+    bool clean = true;
+    for (std::size_t a = 0; a < n;) {
+      std::size_t b = a + 1;
+      while (b < n && clashes_[b].point == clashes_[a].point) ++b;
+      if (b - a > 1) {
+        clean = false;
+        std::size_t keep = a;
+        for (std::size_t k = a + 1; k < b; ++k)
+          if (cost_[site_at(clashes_[k].layer, clashes_[k].point)] < cost_[site_at(clashes_[keep].layer, clashes_[keep].point)])
+            keep = k;
+        for (std::size_t k = a; k < b; ++k)
+          if (k != keep) cost_[site_at(clashes_[k].layer, clashes_[k].point)] = kUnreachable;
+      }
+      a = b;
+    }
+    if (clean) return walk_cost(walk);
+    if (solve(walk) == kUnreachable) return kUnreachable;
+  }
+  return kUnreachable;
+}
+
+template <LatticeKind K>
+bool Placement<K>::repeats(const LatticeWalk& walk) {
+  seen_.reset(walk.size());
+  for (const LatticePoint& p : walk)
+    if (!seen_.insert(p)) return true;
+  return false;
+}
+
+template <LatticeKind K>
+double Placement<K>::walk_cost(const LatticeWalk& walk) const {
+  double total = 0;
+  for (std::size_t i = 0; i < walk.size(); ++i) total += cost_[site_at(i, walk[i])];
+  return total;
+}
+
+template <LatticeKind K>
+double Placement<K>::solve(LatticeWalk& walk) {
+  const std::size_t n = centre_.size();
   for (std::uint32_t s = first_[n - 1]; s < first_[n]; ++s) {
     to_go_[s] = cost_[s];
     next_[s] = UINT32_MAX;

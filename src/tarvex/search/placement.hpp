@@ -9,10 +9,13 @@
 
 #include "tarvex/point.hpp"
 #include "tarvex/walks/lattice.hpp"
+#include "tarvex/walks/walk.hpp"
 
 namespace tarvex::search {
 
 inline constexpr double kUnreachable = std::numeric_limits<double>::infinity();
+// What place() returns for a walk that still visits a site twice.
+inline constexpr double kClashes = std::numeric_limits<double>::max();
 
 // Whether an integer point is a site of the lattice. Walks may start on any
 // site: on the diamond lattice on either sublattice (all coordinates even with
@@ -47,16 +50,25 @@ class Placement {
   // radius in lattice units, > 0.
   explicit Placement(double radius);
 
-  // The closest walk, self-avoidance ignored; returns its cost, or
-  // kUnreachable (walk untouched) when the layers do not connect.
+  // The closest walk; returns its cost, kUnreachable when the layers do not
+  // connect, or kClashes when the walk visits a site twice. On long chains
+  // the clashes are first resolved by taking each such site from the
+  // residue farther from it and solving again.
   double place(std::span<const Point> u, LatticeWalk& walk);
 
-  // The closest self-avoiding walk the repair beam of `width` finds, after a
-  // place() on the same target; kUnreachable when every prefix was trapped.
+  // After a place() on the same target that ended in clashes: the closest
+  // self-avoiding walk the repair beam of `width` finds; kUnreachable when
+  // every prefix was trapped.
   double place_avoiding(std::span<const Point> u, std::size_t width, LatticeWalk& walk);
 
  private:
+  static constexpr std::size_t kClashRounds = 16, kBeamRepairLength = 150;
+  bool repeats(const LatticeWalk& walk);
+
   std::uint32_t site_at(std::size_t layer, LatticePoint q) const;
+  // The shortest path through the layers as they stand.
+  double solve(LatticeWalk& walk);
+  double walk_cost(const LatticeWalk& walk) const;
 
   double radius_;
   int half_;             // the box around each target point spans [-half_, half_]^3
@@ -77,6 +89,12 @@ class Placement {
     double rank;
     std::uint32_t parent, site;
   };
+  struct Occupant {
+    LatticePoint point;
+    std::uint32_t layer;
+  };
+  std::vector<Occupant> clashes_;
+  PointSet seen_;
   std::vector<Prefix> beam_, next_beam_;
   std::vector<Candidate> candidates_;
   std::vector<LatticePoint> rows_, next_rows_;
