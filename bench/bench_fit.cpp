@@ -1,6 +1,6 @@
 // Benchmark of the lattice fit's ingredients: mean RMSD per lattice and time, each part switched on in turn.
 //
-// Usage: bench_fit [--threads N] TRACE...   (bench/fit.py writes the traces and runs this)
+// Usage: bench_fit [--threads N] [--width W] TRACE...   (bench/fit.py writes the traces and runs this)
 // A trace file: a first line "name points models", then models x points lines "x y z".
 #include <chrono>
 #include <cstdio>
@@ -48,7 +48,12 @@ struct Config {
 
 int main(int argc, char** argv) {
   std::vector<Protein> proteins;
+  std::size_t width = 0;  // the default
   for (int a = 1; a < argc; ++a) {
+    if (std::strcmp(argv[a], "--width") == 0 && a + 1 < argc) {
+      width = std::size_t(std::atoi(argv[++a]));
+      continue;
+    }
     if (std::strcmp(argv[a], "--threads") == 0 && a + 1 < argc) {
       tarvex::set_thread_count(std::size_t(std::atoi(argv[++a])));
       continue;
@@ -60,6 +65,7 @@ int main(int argc, char** argv) {
   // search finds.
   std::vector<Config> configs;
   tarvex::FitSettings plain;
+  plain.beam = width;
   plain.placements = plain.polish = plain.refine = plain.exact = false;
   configs.push_back({"plain beam", plain});
   tarvex::FitSettings placed = plain;
@@ -75,8 +81,8 @@ int main(int argc, char** argv) {
   alone.prefix = false;
   configs.push_back({"placements only", alone});
   tarvex::FitSettings wide = refined;
-  wide.beam = 10000;
-  configs.push_back({"width 10000", wide});
+  wide.beam = 10 * (width != 0 ? width : 1000);
+  configs.push_back({"ten times wider", wide});
   const char* only = std::getenv("FIT_CONFIG");
   tarvex::Poll poll;
   for (const Config& c : configs) {

@@ -31,7 +31,8 @@ def proteins():
     out = []
     for f in files:
         d = json.loads(f.read_text())
-        name = d["pdb_id"] + (f" {d['chain']}" if d.get("chain", "A") != "A" else "")
+        # Two chains of one entry are told apart by their file names (7cfn_g, 7cfn_n).
+        name = d["pdb_id"] + (f" {d['chain']}" if f.stem.count("_") == 2 else "")
         out.append((name, d["models"]))
     return sorted(out, key=lambda p: len(p[1][0]))
 

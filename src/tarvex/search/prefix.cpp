@@ -7,7 +7,7 @@
 #include <cmath>
 #include <limits>
 
-#include "tarvex/compare/qcp.hpp"
+#include "tarvex/search/prefix_kernel.hpp"
 #include "tarvex/thread_pool.hpp"
 #include "tarvex/walks/lattice.hpp"
 
@@ -49,39 +49,29 @@ void PrefixResiduals::add(const PrefixSums& s, const PrefixTarget& t, std::size_
 }
 
 std::span<const double> PrefixResiduals::compute() {
-  using simd::V4;
+  static const detail::ResidualsFunction kernel = [] {
+    const detail::ResidualsFunction avx2 = detail::residuals_avx2_if_supported();
+    return avx2 != nullptr ? avx2 : &detail::residuals_portable;
+  }();
   const std::size_t count = h_.size();
   out_.resize(count);
-  for (std::size_t first = 0; first < count; first += 4) {
-    V4 h[9], ga = simd::splat(0), gb = simd::splat(0);
-    for (int k = 0; k < 9; ++k) h[k] = simd::splat(0);
-    const std::size_t lanes = std::min<std::size_t>(4, count - first);
-    for (std::size_t l = 0; l < lanes; ++l) {
-      const Mat3& m = h_[first + l];
-      for (int k = 0; k < 9; ++k) h[k][l] = m[k / 3][k % 3];
-      ga[l] = ga_[first + l];
-      gb[l] = gb_[first + l];
-    }
-    qcp::KeyPolynomial p = qcp::key_polynomial(h);
-    V4 x = simd::Portable::sqrt(qcp::squared_upper_bound<simd::Portable>(p, ga * gb)) * (1 + 4 * qcp::kEps), tail;
-    qcp::descend<simd::Portable, 1>(1, &p, &x, &tail);
-    for (std::size_t l = 0; l < lanes; ++l) {
-      const double g = ga[l] + gb[l];
-      double r = g - 2 * x[l];
-      // No root (a side without extent, or a repeated top eigenvalue the
-      // iteration gave up on): the best trace over proper rotations is
-      // s0 + s1 + sign(det h) s2 of the singular values.
-      if (!std::isfinite(r)) {
-        if (ga[l] == 0 || gb[l] == 0) {
-          r = g;
-        } else {
-          const Svd3 svd = svd3(h_[first + l]);
-          const double d = det3(h_[first + l]) < 0 ? -1.0 : 1.0;
-          r = g - 2 * (svd.s[0] + svd.s[1] + d * svd.s[2]);
-        }
+  kernel(h_.data(), ga_.data(), gb_.data(), count, out_.data());
+  for (std::size_t k = 0; k < count; ++k) {
+    double& r = out_[k];
+    // No root (a side without extent, or a repeated top eigenvalue the
+    // iteration gave up on): the best trace over proper rotations is
+    // s0 + s1 + sign(det h) s2 of the singular values.
+    if (!std::isfinite(r)) {
+      const double g = ga_[k] + gb_[k];
+      if (ga_[k] == 0 || gb_[k] == 0) {
+        r = g;
+      } else {
+        const Svd3 svd = svd3(h_[k]);
+        const double d = det3(h_[k]) < 0 ? -1.0 : 1.0;
+        r = g - 2 * (svd.s[0] + svd.s[1] + d * svd.s[2]);
       }
-      out_[first + l] = std::max(r, 0.0);
     }
+    r = std::max(r, 0.0);
   }
   h_.clear();
   ga_.clear();
