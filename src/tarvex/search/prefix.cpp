@@ -58,8 +58,7 @@ std::span<const double> PrefixResiduals::compute() {
   kernel(h_.data(), ga_.data(), gb_.data(), count, out_.data());
   for (std::size_t k = 0; k < count; ++k) {
     double& r = out_[k];
-    // No root (a side without extent, or a repeated top eigenvalue the
-    // iteration gave up on): the best trace over proper rotations is
+    // No trusted root: the best trace over proper rotations is
     // s0 + s1 + sign(det h) s2 of the singular values.
     if (!std::isfinite(r)) {
       const double g = ga_[k] + gb_[k];
@@ -284,9 +283,10 @@ class BranchAndBound {
     std::sort(children.begin(), children.begin() + std::ptrdiff_t(count), child_before);
     for (std::size_t c = 0; c < count; ++c) {
       const Child& child = children[c];
-      // A prefix's residual only grows with the walk; rounding could put the
-      // optimum's a hair above its true value, so the cut leaves a margin.
-      if (!(child.residual < best_ + 1e-9 * (best_ + 1))) break;
+      // A prefix's residual only grows with the walk; rounding (up to 1e-8 of
+      // it, see kTrust) could put the optimum's above its true value, so the
+      // cut leaves a margin.
+      if (!(child.residual < best_ * (1 + 1e-7) + 1e-9)) break;
       walk_[len] = neighbour<K>(walk_[len - 1], child.step);
       if (len + 1 == n_) {
         if (child.residual < best_) {
