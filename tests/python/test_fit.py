@@ -70,8 +70,12 @@ def test_short_chains_match_the_exhaustive_minimum(trpcage, lattice, name, part,
 @pytest.mark.parametrize("lattice", ["tetrahedral", "cubic", "bcc", "fcc"])
 def test_a_fit_is_a_walk_of_the_lattice_and_its_rmsd_is_rmsd(lattice):
     models = protein("1lcd")
-    # A negative arc_length mirrors every walk through the origin, as to_conformation does.
-    for gt, arc_length in [(models, 3.8), (np.asarray(models)[:, :30] / 3.8, 1.0), (models[:1], -3.8)]:
+    # A negative arc_length mirrors every walk through the origin, as to_conformation does;
+    # past 150 residues placements resolve their clashes another way.
+    i = np.arange(170)
+    helix = [np.stack([2.3 * np.cos(1.75 * i), 2.3 * np.sin(1.75 * i), 1.5 * i], axis=1)]
+    for gt, arc_length in [(models, 3.8), (np.asarray(models)[:, :30] / 3.8, 1.0), (models[:1], -3.8),
+                           (helix, 3.8)]:
         result = tarvex.fit(gt, lattice=lattice, arc_length=arc_length)
         assert isinstance(result, tarvex.Fit) and type(result.rmsd) is float
         assert_walk(result.conformation, lattice, arc_length, len(gt[0]))

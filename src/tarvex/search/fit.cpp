@@ -54,8 +54,7 @@ constexpr double cell_side(LatticeKind kind) {
   return kind == LatticeKind::cubic ? 1 : kind == LatticeKind::tetrahedral ? 4 : 2;
 }
 
-// The frames one width explores (over all models), and the radius of the
-// candidate sites around each target point, in units of arc_length.
+// The frames one width explores, shared among the models.
 std::size_t frames_for(std::size_t width) { return std::max<std::size_t>(8, width / 16); }
 
 // The beam's work grows with its width times the square of the length (each
@@ -78,6 +77,9 @@ constexpr std::size_t kBeamModels = 2;
 constexpr std::size_t kExactLength = 12;
 constexpr std::uint64_t kExactBudget = 200'000'000;
 
+// The radius of the candidate sites around each target point, in units of
+// arc_length: a little past the largest deviation of good fits, wider on
+// the coarser lattices.
 constexpr double radius_for(LatticeKind kind) {
   return kind == LatticeKind::tetrahedral ? 1.5 : kind == LatticeKind::cubic ? 1.4 : 1.3;
 }
@@ -103,17 +105,17 @@ struct Follower {
   search::Placement<K> near, far;
   std::vector<Point> u;
   LatticeWalk walk, next;
-  PointSet seen;
 
   explicit Follower(double radius) : near(radius), far(kFarRadius * radius) {}
 
-  double place(LatticeWalk& out, const FitSettings& settings) {
+  // The closest self-avoiding walk to u; false when none was found.
+  bool place(LatticeWalk& out, const FitSettings& settings) {
     for (search::Placement<K>* p : {&near, &far}) {
       const double cost = p->place(u, out);
-      if (cost < search::kClashes || (cost == search::kClashes && p->place_avoiding(u, settings.repair_width, out) < kUnreachable))
-        return 0;
+      if (cost < search::kClashes) return true;
+      if (cost == search::kClashes && p->place_avoiding(u, settings.repair_width, out) < kUnreachable) return true;
     }
-    return kUnreachable;
+    return false;
   }
 
   // The placement from one frame, re-superposed until the walk no longer
@@ -122,7 +124,7 @@ struct Follower {
   void follow(const Target& target, const Mat3& rotation, Point offset, const FitSettings& settings,
               Outcome& best) {
     search::place_target(target, rotation, offset, u);
-    if (place(walk, settings) == kUnreachable) return;
+    if (!place(walk, settings)) return;
     for (std::size_t round = 0;; ++round) {
       const search::Superposition s = search::superpose(walk, target);
       if (s.residual < best.residual) {
@@ -131,7 +133,7 @@ struct Follower {
       }
       if (round + 1 >= settings.rounds) return;
       search::place_target(target, s.rotation, s.offset, u);
-      if (place(next, settings) == kUnreachable || next == walk) return;
+      if (!place(next, settings) || next == walk) return;
       std::swap(walk, next);
     }
   }

@@ -17,24 +17,6 @@ inline constexpr double kUnreachable = std::numeric_limits<double>::infinity();
 // What place() returns for a walk that still visits a site twice.
 inline constexpr double kClashes = std::numeric_limits<double>::max();
 
-// Whether an integer point is a site of the lattice. Walks may start on any
-// site: on the diamond lattice on either sublattice (all coordinates even with
-// a sum of 0 mod 4, or all odd with a sum of 1 mod 4).
-template <LatticeKind K>
-constexpr bool is_site(LatticePoint p) {
-  const std::uint32_t x = std::uint32_t(p.x), y = std::uint32_t(p.y), z = std::uint32_t(p.z);
-  if constexpr (K == LatticeKind::cubic) {
-    return true;
-  } else if constexpr (K == LatticeKind::fcc) {
-    return ((x + y + z) & 1u) == 0;
-  } else if constexpr (K == LatticeKind::bcc) {
-    return ((x ^ y) & 1u) == 0 && ((y ^ z) & 1u) == 0;
-  } else {
-    if (((x ^ y) & 1u) != 0 || ((y ^ z) & 1u) != 0) return false;
-    return ((x + y + z) & 3u) == (x & 1u);
-  }
-}
-
 // For a target u (lattice units, one point per residue) the walk w that
 // minimises sum |w_i - u_i|^2 among the walks whose point i lies within
 // `radius` of u_i. Without self-avoidance the problem is a shortest path
@@ -42,7 +24,9 @@ constexpr bool is_site(LatticePoint p) {
 // cost-to-go of a site is its own cost plus the best cost-to-go of its
 // neighbours in the next layer. A walk that repeats a site is repaired by a
 // beam over self-avoiding prefixes ranked by their cost plus that cost-to-go,
-// which is exact wherever the rest of the walk avoids the prefix. One
+// which is exact wherever the rest of the walk avoids the prefix, or on long
+// chains (where the beam's checks would cost the square of the length) by
+// taking the site from all but the closest residue and solving again. One
 // instance per thread; nothing allocates once the buffers have grown.
 template <LatticeKind K>
 class Placement {
