@@ -195,7 +195,7 @@ LatticeWalk fit_on(const std::vector<Target>& targets, std::size_t n, double arc
   const std::size_t total = settings.placements ? per_model * models : 0;
   const double radius = radius_for(K) * arc;
   std::optional<ProgressBar> bar;
-  if (settings.pbar) bar.emplace(total + (settings.prefix ? n : 0));
+  if (settings.pbar) bar.emplace(total + (settings.prefix ? n - 1 : 0));  // frames, then the beam's lengths
   std::atomic<std::uint64_t> done{0};
   OwnerPoll owner{&host, bar ? &*bar : nullptr, &done};
   Poll poll(&OwnerPoll::check, &owner);
