@@ -117,5 +117,18 @@ def score(
     dmax: float = 7.8,
     pbar: bool = False,
 ) -> Scores: ...
+class Fit(NamedTuple):
+    """A lattice walk close to the ground truth and its RMSD to it."""
+
+    conformation: npt.NDArray[np.float64]
+    rmsd: float
+
+def fit(
+    gt: Structures,
+    lattice: str = "tetrahedral",
+    arc_length: float = 3.8,
+    beam: int | None = None,
+    pbar: bool = False,
+) -> Fit: ...
 def set_num_threads(n: int) -> None: ...
 def get_num_threads() -> int: ...

@@ -174,6 +174,8 @@ USES_EVERYTHING = textwrap.dedent("""
     array: np.ndarray = tarvex.sample_array(3, 10)
     scores = tarvex.sample_scores("AAA", models, cost, sample_size=SIZE)
     decoys = tarvex.score("AAA", array, models, table)
+    fitted = tarvex.fit(models, lattice="cubic", beam=10)
+    closest: float = fitted.rmsd + float(fitted.conformation.sum())
     total: float = float(scores.costs.sum() + decoys.rmsds.mean())
     version: str = tarvex.__version__
     try:

@@ -108,7 +108,7 @@ def test_pivot_and_dimerize_agree_on_end_to_end_distance():
 
 
 SIGINT_SCRIPT = textwrap.dedent("""
-    import sys, tarvex
+    import math, sys, tarvex
     calls = {
         "enumerate": lambda: tarvex.sample_solutions(16, method="enumerate", lattice="fcc"),
         "dimerize": lambda: tarvex.sample_solutions(2000, 10**4, method="dimerize"),
@@ -121,6 +121,8 @@ SIGINT_SCRIPT = textwrap.dedent("""
                                                  lattice="fcc"),
         "pivot-samples": lambda: tarvex.sample_solutions(300, 10**5, thermalization_factor=1,
                                                            autocorrelation_factor=1000),
+        "fit": lambda: tarvex.fit([[[2.3 * math.cos(1.75 * i), 2.3 * math.sin(1.75 * i), 1.5 * i]
+                                    for i in range(300)]], lattice="fcc", beam=5000),
         "pbar": lambda: tarvex.correlation("A" * 30, [[[float(i), 0, 0] for i in range(30)]],
                                            {"A": {"A": 1.0}}, sample_size=10**7,
                                            method="dimerize", pbar=True),
@@ -135,7 +137,7 @@ SIGINT_SCRIPT = textwrap.dedent("""
 
 
 @pytest.mark.parametrize("call", ["enumerate", "dimerize", "thermalize", "minimize", "stats",
-                                  "lua-cost", "pivot-samples", "pbar"])
+                                  "lua-cost", "pivot-samples", "fit", "pbar"])
 def test_ctrl_c_ends_a_long_call(call):
     # The signal comes from outside, as Ctrl-C does. (The sizes are long to compute but fit in
     # memory: a request beyond it fails at once with MemoryError.)
