@@ -78,11 +78,12 @@ def main() -> None:
     sample_size = args.sample_size or (2000 if args.quick else 50000)
 
     try:
-        name, seq, models = load_protein(args.structure, args.chain)
+        protein = load_protein(args.structure, args.chain)
+        name, seq, models = protein.name, protein.sequence, protein.models
     except (OSError, ValueError, RuntimeError) as error:
         sys.exit(f"error: {error}")
     energies = load_energies()
-    require_energies(seq, energies)
+    require_energies(protein, energies)
     print(f"{name}: {seq} ({len(seq)} residues, {len(models)} models); "
           f"{sample_size} {args.method} samples on the {args.lattice} lattice")
 

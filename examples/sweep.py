@@ -105,17 +105,18 @@ def plan_tasks(structures, lattices, cost_models, sample_size, master_seed, chai
     """The sweep's tasks in a fixed order, each with its own seed from master_seed."""
     energies = load_energies()
     proteins = [load_protein(path, chain) for path in structures]
-    for _, seq, _ in proteins:
-        require_energies(seq, energies)
+    for protein in proteins:
+        require_energies(protein, energies)
     grid = [(protein, lattice, model) for protein in proteins for lattice in lattices for model in cost_models]
     seeds = spawn_seeds(master_seed, len(grid), stream=0)
-    return [Task(name, lattice, model, seq, models, cost_table(model, energies), sample_size, seed)
-            for ((name, seq, models), lattice, model), seed in zip(grid, seeds)]
+    return [Task(protein.name, lattice, model, protein.sequence, protein.models, cost_table(model, energies),
+                 sample_size, seed)
+            for (protein, lattice, model), seed in zip(grid, seeds)]
 
 
 def plan_chains(structure, lattice, chains, chain_samples, master_seed, chain=None):
     """The large sample as separately thermalized pivot chains, each with its own seed."""
-    name, seq, models = load_protein(structure, chain)
+    name, seq, models, *_ = load_protein(structure, chain)
     table = load_energies()
     seeds = spawn_seeds(master_seed, chains, stream=1)
     return [Task(name, lattice, "mj", seq, models, table, chain_samples, seed, chain=k)

@@ -36,11 +36,12 @@ def main() -> None:
     args = parser.parse_args()
     sample_size = args.sample_size or (1000 if args.quick else 100000)
 
-    name, seq, models = load_protein(args.structure, args.chain)
+    protein = load_protein(args.structure, args.chain)
+    name, seq, models = protein.name, protein.sequence, protein.models
     if args.structure == str(TRPCAGE_JSON):
         name = "Trp-cage (PDB 1L2Y)"
     energies = load_energies()
-    require_energies(seq, energies)
+    require_energies(protein, energies)
     print(f"{name}: {seq} ({len(seq)} residues, {len(models)} models)")
 
     native = tarvex.score(seq, models, models, energies).costs
