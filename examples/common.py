@@ -20,6 +20,9 @@ LATTICES = ("tetrahedral", "fcc", "bcc", "cubic")
 # every walk; kmin=3 counts the non-bonded contacts alone, as the potentials were fitted.
 KMIN, DMAX = 3, 7.8
 
+# What the structure reader does with a gap in a chain: stop, keep the longest piece, or join them.
+GAP_CHOICES = ("stop", "split", "bridge")
+
 
 class Protein(NamedTuple):
     """A protein as the examples analyse it: one chain's sequence, models and residue names."""

@@ -51,14 +51,13 @@ from typing import Any
 import gemmi
 
 from binarycif import is_binary_cif, read_binary_cif
-from common import plural
+from common import GAP_CHOICES, plural
 
 DATA = pathlib.Path(__file__).resolve().parent.parent / "data"
 
 # Consecutive C-alpha atoms of a chain are 3.8 angstrom apart (2.9 for a cis peptide); NMR
 # models stretch that a little, a missing residue leaves at least ~5.5.
 CHAIN_BREAK = 4.2
-GAP_CHOICES = ("stop", "split", "bridge")
 
 # Names that molecular-dynamics force fields (CHARMM, AMBER, GROMACS, OPLS) give to protonation
 # and bonding states of the standard amino acids; the PDB's component dictionary knows none of them.
