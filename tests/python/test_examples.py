@@ -64,3 +64,17 @@ def test_the_readme_examples_run(tmp_path):
     script.write_text("\n".join(blocks))
     out = subprocess.run([sys.executable, str(script)], cwd=TOP, capture_output=True, text=True, timeout=600)
     assert out.returncode == 0, out.stderr[-3000:]
+
+
+def test_sweep_reads_once_skips_the_large_sample_and_names_an_unreachable_scheduler(tmp_path):
+    # A missing residue makes the reader note it (and the gap it leaves) while reading.
+    structure = TOP / "tests" / "data" / "two_models.cif"
+    out = run_example("sweep", str(structure), "--gaps", "bridge", "--workers", "1", "--lattice", "cubic",
+                      "--cost", "hp", "--no-large-sample", "--json", str(tmp_path / "hp.json"))
+    assert out.stderr.count("no C-alpha") == 1 and out.stderr.count("joined as if bonded") == 1
+    found = json.loads((tmp_path / "hp.json").read_text())
+    assert [task["cost"] for task in found["tasks"]] == ["hp"] and "union_spearman" not in found
+    wrong = subprocess.run([sys.executable, str(EXAMPLES / "sweep.py"), "--quick", "--scheduler", "tcp://127.0.0.1:1",
+                            "--connect-timeout", "1"], capture_output=True, text=True, timeout=60)
+    assert wrong.returncode == 1 and "Traceback" not in wrong.stderr
+    assert wrong.stderr.startswith("error: no Dask scheduler reached at 'tcp://127.0.0.1:1' within 1 s")

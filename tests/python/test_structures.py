@@ -69,36 +69,7 @@ END
 """
 
 # Two models; the second has no C-alpha for LYS 2.
-TWO_MODELS_CIF = """\
-data_TWO
-loop_
-_atom_site.group_PDB
-_atom_site.id
-_atom_site.type_symbol
-_atom_site.label_atom_id
-_atom_site.label_alt_id
-_atom_site.label_comp_id
-_atom_site.label_asym_id
-_atom_site.label_entity_id
-_atom_site.label_seq_id
-_atom_site.pdbx_PDB_ins_code
-_atom_site.Cartn_x
-_atom_site.Cartn_y
-_atom_site.Cartn_z
-_atom_site.occupancy
-_atom_site.B_iso_or_equiv
-_atom_site.auth_seq_id
-_atom_site.auth_comp_id
-_atom_site.auth_asym_id
-_atom_site.auth_atom_id
-_atom_site.pdbx_PDB_model_num
-ATOM 1 C CA . MET A 1 1 ? 0.0 0.0 0.0 1.0 0.0 1 MET A CA 1
-ATOM 2 C CA . LYS A 1 2 ? 3.8 0.0 0.0 1.0 0.0 2 LYS A CA 1
-ATOM 3 C CA . PHE A 1 3 ? 7.6 0.0 0.0 1.0 0.0 3 PHE A CA 1
-ATOM 4 C CA . MET A 1 1 ? 0.0 0.5 0.0 1.0 0.0 1 MET A CA 2
-ATOM 5 N N . LYS A 1 2 ? 3.8 0.5 0.0 1.0 0.0 2 LYS A N 2
-ATOM 6 C CA . PHE A 1 3 ? 7.6 0.5 0.0 1.0 0.0 3 PHE A CA 2
-"""
+TWO_MODELS_CIF = (TOP / "tests" / "data" / "two_models.cif").read_text()
 
 
 def read(path, chain=None, gaps="stop"):
