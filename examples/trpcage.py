@@ -32,14 +32,16 @@ from common import DMAX, GAP_CHOICES, KMIN, LATTICES, TRPCAGE_JSON, load_energie
 from evaluation import BASELINE, evaluate
 
 LEGEND = f"""\
-Spearman: rank correlation of energy and RMSD over the samples (1: perfect recognition), with its
-  95 % confidence interval. E10: how many times more of the lowest 10 % by energy are among the
-  lowest 10 % by RMSD than chance gives (1: no better than chance, 10: all of them). lowest E, RMSD there: the lowest energy sampled
-  and the RMSD of its walk (the mean over walks sharing it). {BASELINE}: -1 per contact, the
-  baseline: an energy that does no better than it recognises compactness, not the fold.
+Spearman: rank correlation of energy and RMSD over the samples (1: perfect recognition), with
+  its 95 % confidence interval. E10: how many times more of the lowest 10 % by energy are among
+  the lowest 10 % by RMSD than chance gives (1: no better than chance, 10: all of them).
+lowest E, RMSD there: the lowest energy sampled and the RMSD of its walk (the mean over walks
+  sharing it). {BASELINE}: -1 per contact, the baseline: an energy that does no better than it
+  recognises compactness, not the fold.
 conformations: the native models (RMSD to the nearest other model) and any other labelled
-  conformations; E is the median energy over them, Z = (E - mean of the samples) / their standard
-  deviation, rank = 1 + the number of samples of lower energy. RMSDs in angstrom, energies in RT."""
+  conformations; E is the median energy over them, Z = (E - mean of the samples) / their
+  standard deviation, rank = 1 + the number of samples of lower energy. RMSDs in angstrom,
+  energies in RT."""
 
 
 def main() -> None:
