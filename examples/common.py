@@ -59,8 +59,9 @@ def load_protein(path: str | pathlib.Path = TRPCAGE_JSON, chain: str | None = No
         name = name.upper()  # a PDB entry's identifier
     if path.suffix == ".json":
         trace = json.loads(path.read_text())
-        sequence = trace["sequence"]
-        return Protein(name, sequence, trace["models"], [f"{letter} {i + 1}" for i, letter in enumerate(sequence)])
+        if "sequence" in trace:  # else mmJSON, a structure file
+            sequence = trace["sequence"]
+            return Protein(name, sequence, trace["models"], [f"{letter} {i + 1}" for i, letter in enumerate(sequence)])
     from structures import read_trace  # gemmi is needed only for structure files
 
     trace = read_trace(path, chain, gaps=gaps, warn=note)

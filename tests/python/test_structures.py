@@ -13,7 +13,7 @@ gemmi = pytest.importorskip("gemmi", reason="the examples extra is not installed
 TOP = pathlib.Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(TOP / "examples"))
 
-from common import Protein, require_energies  # noqa: E402
+from common import Protein, load_protein, require_energies  # noqa: E402
 from structures import ChainBreak, read_ca_trace, read_trace  # noqa: E402
 
 TRPCAGE_PDB = TOP / "data" / "1l2y.pdb"
@@ -91,6 +91,8 @@ FILES = {
     "bzip2 PDB": ("1l2y.pdb.bz2", lambda: bz2.compress(TRPCAGE_PDB.read_bytes())),
     "mmCIF as .pdbx": ("1l2y.pdbx",
                        lambda: gemmi.read_structure(str(TRPCAGE_PDB)).make_mmcif_document().as_string().encode()),
+    "mmJSON": ("1l2y.json", lambda: gemmi.read_structure(str(TRPCAGE_PDB)).make_mmcif_document()
+               .as_json(mmjson=True).encode()),
     "PDB as .txt": ("1l2y.txt", lambda: TRPCAGE_PDB.read_bytes()),
     "old PDB, no extension": ("1l2y", lambda: old_format_pdb().encode()),
 }
@@ -103,6 +105,7 @@ def test_every_format_reads_as_the_bundled_trace(tmp_path, trpcage, name, make):
     sequence, models, notes = read(path)
     assert (sequence, models) == (trpcage["sequence"], trpcage["models"])
     assert ("old-format PDB" in notes) == (name == "1l2y")
+    assert load_protein(path).models == trpcage["models"]  # a .json that is no trace goes to the reader too
 
 
 def test_awkward_residues_are_handled_and_reported(tmp_path):
