@@ -62,16 +62,14 @@ def plot(evaluation: Evaluation, title: str | None = None):
         lowest = int(np.argmin(costs))  # the first of equal minima
         ax.scatter([rmsds[lowest]], [costs[lowest]], marker="*", s=240, color="#ff7f0e", edgecolor="black",
                    linewidth=0.8, zorder=4, label="lowest energy sampled")
-        # High RMSD at low energy is where no walk lies: the numbers go in that corner.
-        ax.text(0.98, 0.02, "\n".join([f"Spearman \u03c1 {measures.spearman:.3f}", f"E10 {measures.e10:.2f}",
-                                       f"lowest E {measures.min_cost:.1f} at {measures.rmsd_at_min_cost:.2f} \u00c5",
-                                       *placed]),
-                transform=ax.transAxes, ha="right", va="bottom", fontsize=8.5, zorder=5,
-                bbox={"boxstyle": "round", "facecolor": "white", "alpha": 0.85, "edgecolor": "#999999"})
         ax.set_xlim(left=0)
         ax.set_xlabel("C-alpha RMSD to the native models (\u00c5)")
         ax.set_ylabel(f"{name} energy (RT)" if name != names[-1] else f"{name} (baseline: -1 per contact)")
-        ax.set_title(name if name != names[-1] else f"{name}, the baseline", fontsize=11)
+        # The numbers go above the panel: no corner of a landscape is sure to be empty.
+        heading = name if name != names[-1] else f"{name}, the baseline"
+        ax.set_title("\n".join([f"{heading}: Spearman \u03c1 {measures.spearman:.3f}, E10 {measures.e10:.2f}",
+                                f"lowest E {measures.min_cost:.1f} at {measures.rmsd_at_min_cost:.2f} \u00c5", *placed]),
+                     fontsize=9.5, loc="left")
         ax.grid(alpha=0.25)
     handles, labels = axes[0][0].get_legend_handles_labels()
     fig.legend(handles, labels, loc="outside lower center", ncols=len(labels), fontsize=9, frameon=False)
