@@ -223,12 +223,17 @@ def _amino_acids(chain: Any) -> tuple[list[tuple[Any, str, str | None]], list[st
         candidates.append((residue, code, note))
         info = gemmi.find_tabulated_residue(residue.name)
         named.append(residue.name in FORCE_FIELD_NAMES or (info is not None and info.is_amino_acid()))
+    # After the last residue gemmi counts as polymer, a HETATM amino acid is a ligand (a free
+    # amino acid beside the chain); before it, even one gemmi split off behind a water is chain.
+    polymer = [i for i, entry in enumerate(candidates) if entry[0].entity_type == gemmi.EntityType.Polymer]
+    end = polymer[-1] + 1 if polymer else len(candidates)
+    ligand = [i >= end and entry[0].het_flag == "H" for i, entry in enumerate(candidates)]
     # An unknown name is an amino acid only with a C-alpha and within the chain: a ligand that
     # happens to have an atom called CA sits after it.
-    known = [i for i, is_named in enumerate(named) if is_named]
+    known = [i for i, is_named in enumerate(named) if is_named and not ligand[i]]
     span = range(known[0], known[-1] + 1) if known else range(0)
-    kept = [entry for i, entry in enumerate(candidates)
-            if named[i] or (_ca_atoms(entry[0]) and (i in span or entry[0].entity_type == gemmi.EntityType.Polymer))]
+    kept = [entry for i, entry in enumerate(candidates) if not ligand[i] and (
+            named[i] or (_ca_atoms(entry[0]) and (i in span or entry[0].entity_type == gemmi.EntityType.Polymer)))]
     # Alternative residues at one position (microheterogeneity): the one whose C-alpha has the
     # highest occupancy, the first on a tie.
     chosen: list[tuple[Any, str, str | None]] = []

@@ -23,8 +23,8 @@ TRPCAGE_BCIF_GZ = TOP / "tests" / "data" / "1l2y_ca.bcif.gz"
 
 # Chain A: alternate locations (ALA 51), an insertion code (52A), a residue without a C-alpha
 # (TRP 53), non-standard residues with and without a parent (MSE, HYP, ZZQ), two residues at
-# one position (LEU/ILE 57), a gap before GLU 58, a ligand and a water. Chain B: a second
-# protein chain.
+# one position (LEU/ILE 57), a gap before GLU 58, ligands (one a free lysine) and a water.
+# Chain B: a second protein chain.
 AWKWARD_PDB = """\
 ATOM      1  N   GLY A  50       0.000   0.000   0.000  1.00 10.00           N
 ATOM      2  CA  GLY A  50       1.000   0.000   0.000  1.00 10.00           C
@@ -43,6 +43,7 @@ ATOM     14  CA  GLU A  58      36.000   0.000   0.000  1.00 10.00           C
 TER
 HETATM   15  C1  NAG A 101      40.000   0.000   0.000  1.00 10.00           C
 HETATM   16  O   HOH A 201      50.000   0.000   0.000  1.00 10.00           O
+HETATM   16  CA  LYS A 301      60.000   0.000   0.000  1.00 10.00           C
 ATOM     17  CA  ALA B   1       0.000   5.000   0.000  1.00 10.00           C
 ATOM     18  CA  CYS B   2       3.800   5.000   0.000  1.00 10.00           C
 END
@@ -120,7 +121,7 @@ def test_awkward_residues_are_handled_and_reported(tmp_path):
     for reported in ["chain A read", "1 chain B", "TRP 53", "ALA 51", "kept B", "LYS 52A", "ILE 57",
                      "MSE 54", "HYP 55", "ZZQ 56", "LEU 57 and GLU 58 (8.4 A)"]:
         assert reported in notes, reported
-    assert "NAG" not in notes and "HOH" not in notes
+    assert "NAG" not in notes and "HOH" not in notes and "LYS 301" not in notes
     assert read(path, chain="B")[:2] == ("AC", [[[0.0, 5.0, 0.0], [3.8, 5.0, 0.0]]])
     with pytest.raises(ValueError, match="no chain 'Z'; its chains are A, B"):
         read(path, chain="Z")
