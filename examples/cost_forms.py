@@ -82,7 +82,7 @@ def main() -> None:
     args = parser.parse_args()
     sample_size = args.sample_size or (300 if args.quick else 5000)
 
-    _, seq, models = load_protein(TRPCAGE_JSON)
+    _, seq, models, *_ = load_protein(TRPCAGE_JSON)
     energies = load_energies()
     forms = [
         ("table", "dict of dicts: energies[a][b]", energies),

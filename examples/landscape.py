@@ -1,13 +1,23 @@
 """A picture of an energy landscape: energy against RMSD of sampled lattice conformations.
 
-Samples conformations of a protein's sequence on a lattice, scores each with the
-Miyazawa-Jernigan contact energies, and plots energy against C-alpha RMSD to the file's models,
-with the Spearman coefficient in the title, the native models' own energies and the sample of
-lowest energy marked.
+Samples conformations of a protein's sequence on a lattice in independent chains, scores each
+with the Miyazawa-Jernigan contact energies and with the contact-count baseline (-1 per contact:
+compactness alone) at kmin=3 (non-bonded contacts), and plots energy against C-alpha RMSD to the
+file's models in two panels, one per energy, each with its Spearman coefficient and enrichment
+E10 (95 % confidence intervals over the chains), the native models' own energies with their
+Z-score and rank among the samples, any other labelled conformations, and the sample of lowest
+energy marked.
 
     python examples/landscape.py                                  # the bundled Trp-cage
-    python examples/landscape.py protein.pdb --out protein.png    # your own PDB or mmCIF file
+    python examples/landscape.py protein.pdb --out protein.png    # your own structure file
     python examples/landscape.py protein.cif --chain B --lattice fcc --sample-size 200000
+
+In a notebook, plot() returns the figure and it shows inline (only this script chooses a
+matplotlib backend):
+
+    from evaluation import evaluate
+    from landscape import plot
+    plot(evaluate(seq, models, mj, lattice="fcc", sample_size=20000, pbar=True))
 """
 
 from __future__ import annotations
@@ -17,87 +27,103 @@ import sys
 
 import numpy as np
 
-import tarvex
-from common import LATTICES, TRPCAGE_PDB, load_energies, load_protein, require_energies
+from common import GAP_CHOICES, LATTICES, TRPCAGE_PDB, load_energies, load_protein, plural, require_energies
+from evaluation import Evaluation, evaluate
+
+# The native models first, then whatever else was placed among the samples, each its own marker.
+MARKERS = [("^", "#d62728"), ("D", "#e377c2"), ("P", "#17becf"), ("X", "#bcbd22"), ("s", "#8c564b")]
 
 
-def native_scores(seq, models, energies):
-    """The native models' energies, and each model's RMSD to the other models (0 for a lone model)."""
-    costs = tarvex.score(seq, models, models, energies).costs
-    if len(models) == 1:
-        return costs, np.zeros(1)
-    rmsds = np.array([tarvex.rmsd(model, models[:i] + models[i + 1:]) for i, model in enumerate(models)])
-    return costs, rmsds
-
-
-def plot(path, title, costs, rmsds, native_costs, native_rmsds, rho):
-    import matplotlib
-
-    matplotlib.use("Agg")
+def plot(evaluation: Evaluation, title: str | None = None):
+    """The landscape as a matplotlib figure: one panel per energy (the energy, then the baseline)."""
     import matplotlib.pyplot as plt
     from matplotlib.ticker import FormatStrFormatter, LogLocator, NullFormatter
 
-    fig, ax = plt.subplots(figsize=(7.5, 5.6), dpi=100, layout="constrained")
-    cells = ax.hexbin(rmsds, costs, gridsize=60, bins="log", cmap="viridis", mincnt=1, linewidths=0.2)
-    bar = fig.colorbar(cells, ax=ax, label="sampled conformations per cell")
-    bar.ax.yaxis.set_major_locator(LogLocator(subs=(1.0, 2.0, 5.0)))
-    bar.ax.yaxis.set_major_formatter(FormatStrFormatter("%g"))
-    bar.ax.yaxis.set_minor_formatter(NullFormatter())
-    lone = len(native_costs) == 1
-    ax.scatter(native_rmsds, native_costs, marker="^", s=48, color="#d62728", edgecolor="white", linewidth=0.6,
-               zorder=3, clip_on=False, label="native structure" if lone else
-               f"native models ({len(native_costs)}), each against the others")
-    ax.axhline(float(np.median(native_costs)), color="#d62728", linestyle="--", linewidth=1, zorder=2,
-               label=f"native {'energy' if lone else 'median energy'}: {np.median(native_costs):.1f} RT")
-    lowest = int(np.argmin(costs))  # the first of equal minima
-    ax.scatter([rmsds[lowest]], [costs[lowest]], marker="*", s=260, color="#ff7f0e", edgecolor="black",
-               linewidth=0.8, zorder=4,
-               label=f"lowest energy sampled: {costs[lowest]:.1f} RT at {rmsds[lowest]:.2f} \u00c5")
-    ax.set_xlim(left=0)
-    ax.set_xlabel("C-alpha RMSD to the native models (\u00c5)")
-    ax.set_ylabel("Miyazawa-Jernigan contact energy (RT)")
-    ax.set_title(f"{title}\nSpearman \u03c1 (energy, RMSD) = {rho:.3f}")
-    fig.legend(loc="outside lower center", ncols=2, fontsize=9, frameon=False)
-    ax.grid(alpha=0.25)
-    fig.savefig(path)
-    plt.close(fig)
+    names = list(evaluation.costs)
+    fig, axes = plt.subplots(1, len(names), figsize=(6.4 * len(names), 5.8), dpi=100, layout="constrained",
+                             squeeze=False)
+    rmsds = evaluation.rmsds
+    for ax, name in zip(axes[0], names):
+        costs = evaluation.costs[name]
+        measures = evaluation.measures[name]
+        cells = ax.hexbin(rmsds, costs, gridsize=50, bins="log", cmap="viridis", mincnt=1, linewidths=0.2)
+        bar = fig.colorbar(cells, ax=ax, label="sampled conformations per cell", pad=0.01)
+        bar.ax.yaxis.set_major_locator(LogLocator(subs=(1.0, 2.0, 5.0)))
+        bar.ax.yaxis.set_major_formatter(FormatStrFormatter("%g"))
+        bar.ax.yaxis.set_minor_formatter(NullFormatter())
+        placed = []
+        for reference, (marker, colour) in zip(evaluation.references, MARKERS):
+            energies = reference.costs[name]
+            ax.scatter(reference.rmsds, energies, marker=marker, s=44, color=colour, edgecolor="white",
+                       linewidth=0.6, zorder=3, clip_on=False, label=f"{reference.label} ({len(energies)})"
+                       if len(energies) > 1 else reference.label)
+            where = reference.placements[name]
+            placed.append(f"{reference.label}: E {where.energy:.1f}, Z {where.z:.2f}, rank {where.rank:,}")
+        lowest = int(np.argmin(costs))  # the first of equal minima
+        ax.scatter([rmsds[lowest]], [costs[lowest]], marker="*", s=240, color="#ff7f0e", edgecolor="black",
+                   linewidth=0.8, zorder=4, label="lowest energy sampled")
+        ax.set_xlim(left=0)
+        ax.set_xlabel("C-alpha RMSD to the native models (\u00c5)")
+        ax.set_ylabel(f"{name} energy (RT)" if name != names[-1] else f"{name} (baseline: -1 per contact)")
+        # The numbers go above the panel: no corner of a landscape is sure to be empty.
+        heading = name if name != names[-1] else f"{name}, the baseline"
+        ax.set_title("\n".join([f"{heading}: Spearman \u03c1 {measures.spearman:.3f}, E10 {measures.e10:.2f}",
+                                f"lowest E {measures.min_cost:.1f} at {measures.rmsd_at_min_cost:.2f} \u00c5", *placed]),
+                     fontsize=9.5, loc="left")
+        ax.grid(alpha=0.25)
+    handles, labels = axes[0][0].get_legend_handles_labels()
+    fig.legend(handles, labels, loc="outside lower center", ncols=len(labels), fontsize=9, frameon=False)
+    if title is None:
+        title = (f"{evaluation.name or 'protein'} ({plural(len(evaluation.sequence), 'residue')}): "
+                 f"{plural(len(rmsds), evaluation.method + ' sample')} in {plural(evaluation.chains, 'chain')}, "
+                 f"{evaluation.lattice} lattice, contacts j - i \u2265 {evaluation.kmin} within {evaluation.dmax:g} "
+                 "\u00c5; 95 % confidence intervals over the chains")
+    fig.suptitle(title, fontsize=10.5)
+    return fig
 
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("structure", nargs="?", default=str(TRPCAGE_PDB),
-                        help="PDB or mmCIF file, or a C-alpha trace as JSON (default: the bundled Trp-cage)")
+                        help="PDB/mmCIF/BinaryCIF file, or a C-alpha trace as JSON (default: the bundled Trp-cage)")
     parser.add_argument("--out", default="landscape.png", help="the PNG to write (default landscape.png)")
     parser.add_argument("--chain", help="chain to read (default: the first protein chain)")
+    parser.add_argument("--gaps", choices=GAP_CHOICES, default="stop",
+                        help="a gap in the chain: stop (default), split (keep the longest piece) or bridge")
     parser.add_argument("--lattice", default="tetrahedral", choices=LATTICES)
     parser.add_argument("--method", default="pivot", choices=["pivot", "dimerize"])
     parser.add_argument("--sample-size", type=int, help="conformations to sample (default 50000, --quick 2000)")
+    parser.add_argument("--chains", type=int, default=10, help="independent chains (default 10)")
     parser.add_argument("--seed", type=int, default=1, help="seed of the sampling (default 1)")
     parser.add_argument("--quick", action="store_true", help="small sizes (what CI runs)")
     args = parser.parse_args()
     sample_size = args.sample_size or (2000 if args.quick else 50000)
 
     try:
-        name, seq, models = load_protein(args.structure, args.chain)
-    except (OSError, ValueError, RuntimeError) as error:
+        protein = load_protein(args.structure, args.chain, args.gaps)
+    except (OSError, ValueError) as error:
         sys.exit(f"error: {error}")
     energies = load_energies()
-    require_energies(seq, energies)
-    print(f"{name}: {seq} ({len(seq)} residues, {len(models)} models); "
-          f"{sample_size} {args.method} samples on the {args.lattice} lattice")
+    require_energies(protein, energies)
+    print(f"{protein.name}: {protein.sequence} ({plural(len(protein.sequence), 'residue')}, "
+          f"{plural(len(protein.models), 'model')}); {plural(sample_size, args.method + ' sample')} on the "
+          f"{args.lattice} lattice")
+    result = evaluate(protein.sequence, protein.models, energies, name=protein.name, lattice=args.lattice,
+                      method=args.method, sample_size=sample_size, chains=args.chains, seed=args.seed, pbar=True)
 
-    tarvex.seed(args.seed)
-    costs, rmsds = tarvex.sample_scores(seq, models, energies, sample_size=sample_size, method=args.method,
-                                        lattice=args.lattice, pbar=True)
-    native_costs, native_rmsds = native_scores(seq, models, energies)
+    # A file, not a window: the command line alone picks the backend, so that plot() shows
+    # inline in a notebook.
+    import matplotlib
 
-    from scipy.stats import spearmanr
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
 
-    rho = float(spearmanr(costs, rmsds).statistic)
-    title = f"{name} ({len(seq)} residues): {sample_size:,} {args.method} samples, {args.lattice} lattice"
-    plot(args.out, title, costs, rmsds, native_costs, native_rmsds, rho)
-    print(f"Spearman {rho:.3f}; native energies {native_costs.min():.1f} to {native_costs.max():.1f} RT; "
-          f"wrote {args.out}")
+    figure = plot(result)
+    figure.savefig(args.out)
+    plt.close(figure)
+    sys.stderr.flush()
+    print(result.table())
+    print(f"wrote {args.out}")
 
 
 if __name__ == "__main__":

@@ -10,6 +10,22 @@ worker runs which task.
     python examples/sweep.py                                  # a LocalCluster on this machine
     python examples/sweep.py --scheduler tcp://HOST:8786      # a running cluster
     python examples/sweep.py a.pdb b.cif --lattice fcc cubic --cost mj hp --quick
+    python examples/sweep.py --cost hp --no-large-sample
+
+The cost models (contact-energy tables, all over pairs i < j with j - i >= kmin, 3 by default,
+whose C-alpha atoms are at most dmax = 7.8 A apart, walks at 3.8 A steps):
+
+  mj        the Miyazawa-Jernigan (1996) contact energies.
+  hp        the HP model's energies on the amino-acid sequence: each residue is H (hydrophobic:
+            A, V, I, L, M, F, W, C) or P (every other), and the table is {H: {H: -1, P: 0},
+            P: {H: 0, P: 0}}: -1 per contact of two hydrophobic residues. The Harvard HP model
+            itself is that table on a sequence of H and P with kmin=2, arc_length=1.0, dmax=1.0
+            on the cubic lattice (only lattice neighbours touch); here contacts reach 7.8 A, so
+            on every lattice more than nearest neighbours count.
+  contacts  -1 per contact whatever the residues: compactness alone, the baseline an energy
+            has to beat.
+
+The large sample is scored with the first of --cost.
 
 A real cluster's workers need tarvex and NumPy installed; the proteins are read here and sent
 to them as data.
@@ -29,13 +45,15 @@ import numpy as np
 from distributed import Client, LocalCluster, WorkerPlugin
 
 import tarvex
-from common import LATTICES, TRPCAGE_PDB, load_energies, load_protein, require_energies, spawn_seeds
+from common import (DMAX, GAP_CHOICES, KMIN, LATTICES, TRPCAGE_PDB, Protein, load_energies, load_protein, plural,
+                    require_energies, spawn_seeds)
+from evaluation import spearman
 
 # Residues counted as hydrophobic by the HP model.
 HYDROPHOBIC = set("AVILMFWC")
 COST_MODELS = {
     "mj": "Miyazawa-Jernigan contact energies",
-    "hp": "HP model: -1 per contact of two hydrophobic residues",
+    "hp": "HP model: -1 per contact of two hydrophobic residues (AVILMFWC), 0 otherwise",
     "contacts": "-1 per contact: compactness alone, the baseline an energy has to beat",
 }
 
@@ -64,16 +82,8 @@ class Task:
     sample_size: int
     seed: int
     chain: int = -1  # the chain's number when the task is a part of the large sample
-
-
-def spearman(x: np.ndarray, y: np.ndarray) -> float:
-    """Spearman's coefficient: Pearson's of the average ranks (ties share their mean rank)."""
-
-    def ranks(v: np.ndarray) -> np.ndarray:
-        _, inverse, counts = np.unique(v, return_inverse=True, return_counts=True)
-        return (np.cumsum(counts) - (counts - 1) / 2.0)[inverse]
-
-    return float(np.corrcoef(ranks(x), ranks(y))[0, 1])
+    kmin: int = KMIN
+    dmax: float = DMAX
 
 
 def sample(task: Task) -> tarvex.Scores:
@@ -81,7 +91,7 @@ def sample(task: Task) -> tarvex.Scores:
     # result independent of the worker and of the tasks it ran before.
     tarvex.seed(task.seed)
     return tarvex.sample_scores(task.seq, task.models, task.table, sample_size=task.sample_size,
-                                method="pivot", lattice=task.lattice)
+                                method="pivot", lattice=task.lattice, kmin=task.kmin, dmax=task.dmax)
 
 
 def run_task(task: Task) -> dict:
@@ -101,24 +111,34 @@ def run_chain(task: Task) -> tuple[np.ndarray, np.ndarray]:
     return costs, rmsds
 
 
-def plan_tasks(structures, lattices, cost_models, sample_size, master_seed, chain=None):
-    """The sweep's tasks in a fixed order, each with its own seed from master_seed."""
+def _proteins(structures, chain=None, gaps="stop") -> list[Protein]:
+    """Proteins as given, or read from their files (the reader's notes then go to stderr, once)."""
+    return [s if isinstance(s, Protein) else load_protein(s, chain, gaps) for s in structures]
+
+
+def plan_tasks(structures, lattices, cost_models, sample_size, master_seed, chain=None, kmin=KMIN):
+    """The sweep's tasks in a fixed order, each with its own seed from master_seed.
+
+    structures: files to read, or proteins already read (common.Protein).
+    """
     energies = load_energies()
-    proteins = [load_protein(path, chain) for path in structures]
-    for _, seq, _ in proteins:
-        require_energies(seq, energies)
+    proteins = _proteins(structures, chain)
+    for protein in proteins:
+        require_energies(protein, energies)
     grid = [(protein, lattice, model) for protein in proteins for lattice in lattices for model in cost_models]
     seeds = spawn_seeds(master_seed, len(grid), stream=0)
-    return [Task(name, lattice, model, seq, models, cost_table(model, energies), sample_size, seed)
-            for ((name, seq, models), lattice, model), seed in zip(grid, seeds)]
+    return [Task(protein.name, lattice, model, protein.sequence, protein.models, cost_table(model, energies),
+                 sample_size, seed, kmin=kmin)
+            for (protein, lattice, model), seed in zip(grid, seeds)]
 
 
-def plan_chains(structure, lattice, chains, chain_samples, master_seed, chain=None):
+def plan_chains(structure, lattice, chains, chain_samples, master_seed, chain=None, cost_model="mj", kmin=KMIN):
     """The large sample as separately thermalized pivot chains, each with its own seed."""
-    name, seq, models = load_protein(structure, chain)
-    table = load_energies()
+    [protein] = _proteins([structure], chain)
+    table = cost_table(cost_model, load_energies())
     seeds = spawn_seeds(master_seed, chains, stream=1)
-    return [Task(name, lattice, "mj", seq, models, table, chain_samples, seed, chain=k)
+    return [Task(protein.name, lattice, cost_model, protein.sequence, protein.models, table, chain_samples, seed,
+                 chain=k, kmin=kmin)
             for k, seed in enumerate(seeds)]
 
 
@@ -138,7 +158,12 @@ class TarvexThreads(WorkerPlugin):
 
 def connect(args) -> Client:
     if args.scheduler:
-        return Client(args.scheduler)
+        try:
+            return Client(args.scheduler, timeout=args.connect_timeout)
+        except (OSError, ValueError, TimeoutError) as error:
+            sys.exit(f"error: no Dask scheduler reached at {args.scheduler!r} within {args.connect_timeout:g} s "
+                     f"({error}). Start one (dask scheduler, then dask worker ADDRESS on each machine) and give its "
+                     "address as tcp://HOST:PORT, or leave out --scheduler to run on this machine")
     cluster = LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True, host="127.0.0.1",
                            dashboard_address=None, silence_logs=logging.ERROR)
     return Client(cluster)
@@ -147,16 +172,24 @@ def connect(args) -> Client:
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("structures", nargs="*", default=[str(TRPCAGE_PDB)],
-                        help="PDB/mmCIF files or C-alpha traces as JSON (default: the bundled Trp-cage)")
+                        help="structure files or C-alpha traces as JSON (default: the bundled Trp-cage)")
     parser.add_argument("--chain", help="chain to read from each structure file (default: the first protein chain)")
+    parser.add_argument("--gaps", choices=GAP_CHOICES, default="stop",
+                        help="a gap in a chain: stop (default), split (keep the longest piece) or bridge")
     parser.add_argument("--lattice", nargs="+", default=list(LATTICES), choices=LATTICES)
-    parser.add_argument("--cost", nargs="+", default=list(COST_MODELS), choices=list(COST_MODELS))
+    parser.add_argument("--cost", nargs="+", default=list(COST_MODELS), choices=list(COST_MODELS),
+                        help="cost models (default all; see above)")
+    parser.add_argument("--kmin", type=int, default=KMIN,
+                        help=f"smallest sequence separation of a contact (default {KMIN}: non-bonded contacts)")
     parser.add_argument("--sample-size", type=int, help="samples per sweep task (default 20000, --quick 300)")
+    parser.add_argument("--no-large-sample", action="store_true", help="skip the large sample split into chains")
     parser.add_argument("--chains", type=int, help="pivot chains of the large sample (default 8, --quick 2)")
     parser.add_argument("--chain-samples", type=int, help="samples per chain (default 125000, --quick 1000)")
     parser.add_argument("--seed", type=int, default=2024, help="the master seed (default 2024)")
     parser.add_argument("--scheduler", help="address of a running scheduler, tcp://HOST:PORT "
                                             "(default: a LocalCluster on this machine)")
+    parser.add_argument("--connect-timeout", type=float, default=10,
+                        help="seconds to wait for the scheduler (default 10)")
     parser.add_argument("--workers", type=int, default=min(4, len(os.sched_getaffinity(0))),
                         help="LocalCluster worker processes (default: the CPUs, at most 4)")
     parser.add_argument("--tarvex-threads", type=int, default=1, help="tarvex threads per task (default 1)")
@@ -164,17 +197,23 @@ def main() -> None:
     parser.add_argument("--quick", action="store_true", help="small sizes (what CI runs)")
     args = parser.parse_args()
     sample_size = args.sample_size or (300 if args.quick else 20000)
-    chains = args.chains or (2 if args.quick else 8)
+    chains = 0 if args.no_large_sample else args.chains or (2 if args.quick else 8)
     chain_samples = args.chain_samples or (1000 if args.quick else 125000)
 
-    tasks = plan_tasks(args.structures, args.lattice, args.cost, sample_size, args.seed, args.chain)
-    parts = plan_chains(args.structures[0], args.lattice[0], chains, chain_samples, args.seed, args.chain)
+    try:
+        proteins = _proteins(args.structures, args.chain, args.gaps)
+    except (OSError, ValueError) as error:
+        sys.exit(f"error: {error}")
+    tasks = plan_tasks(proteins, args.lattice, args.cost, sample_size, args.seed, kmin=args.kmin)
+    parts = plan_chains(proteins[0], args.lattice[0], chains, chain_samples, args.seed, cost_model=args.cost[0],
+                        kmin=args.kmin)
 
     with connect(args) as client:
         client.register_plugin(TarvexThreads(args.tarvex_threads))
         where = args.scheduler or f"a LocalCluster of {args.workers} worker processes"
-        print(f"{len(tasks)} tasks of {sample_size} samples and {chains} chains of {chain_samples} on {where}, "
-              f"master seed {args.seed}\n")
+        large = f" and {plural(chains, 'chain')} of {chain_samples:,}" if chains else ""
+        print(f"{plural(len(tasks), 'task')} of {sample_size:,} samples{large} on {where}, master seed {args.seed}; "
+              f"contacts j - i >= {args.kmin} within {DMAX} A\n")
         start = time.perf_counter()
         results = client.gather(client.map(run_task, tasks, pure=False))
         sweep_seconds = time.perf_counter() - start
@@ -186,27 +225,29 @@ def main() -> None:
     for r in results:
         print(f"{r['protein']:<10} {r['lattice']:<12} {r['cost']:<9} {r['spearman']:>8.3f} "
               f"{r['best_rmsd']:>9.2f} {r['rmsd_at_min_cost']:>13.2f}")
-    print(f"({sweep_seconds:.1f} s)\n")
+    print(f"({sweep_seconds:.1f} s)")
+    found = {"tasks": results}
+    agrees = True
+    if arrays:
+        # Ranks are global: the union's coefficient is computed over the concatenated arrays,
+        # never averaged from the chains' own coefficients.
+        costs = np.concatenate([c for c, _ in arrays])
+        rmsds = np.concatenate([r for _, r in arrays])
+        union = spearman(costs, rmsds)
+        from scipy.stats import spearmanr
 
-    # Ranks are global: the union's coefficient is computed over the concatenated arrays,
-    # never averaged from the chains' own coefficients.
-    costs = np.concatenate([c for c, _ in arrays])
-    rmsds = np.concatenate([r for _, r in arrays])
-    union = spearman(costs, rmsds)
-    from scipy.stats import spearmanr
-
-    reference = float(spearmanr(costs, rmsds).statistic)
-    agrees = abs(union - reference) <= 1e-12
-    per_chain = [spearman(c, r) for c, r in arrays]
-    print(f"large sample: {parts[0].protein}, MJ energies, {parts[0].lattice} lattice, {chains} pivot chains x "
-          f"{chain_samples} = {len(costs)} samples ({chain_seconds:.1f} s)")
-    print(f"  Spearman over the union:             {union:.12f}")
-    print(f"  scipy.stats.spearmanr on the arrays: {reference:.12f} ({'agrees' if agrees else 'DIFFERS'})")
-    print(f"  the chains' own coefficients:        {', '.join(f'{rho:.4f}' for rho in per_chain)}")
+        reference = float(spearmanr(costs, rmsds).statistic)
+        agrees = abs(union - reference) <= 1e-12
+        per_chain = [spearman(c, r) for c, r in arrays]
+        print(f"\nlarge sample: {parts[0].protein}, {COST_MODELS[parts[0].cost_model]}, {parts[0].lattice} lattice, "
+              f"{plural(chains, 'pivot chain')} x {chain_samples:,} = {len(costs):,} samples ({chain_seconds:.1f} s)")
+        print(f"  Spearman over the union:             {union:.12f}")
+        print(f"  scipy.stats.spearmanr on the arrays: {reference:.12f} ({'agrees' if agrees else 'DIFFERS'})")
+        print(f"  the chains' own coefficients:        {', '.join(f'{rho:.4f}' for rho in per_chain)}")
+        found.update(union_spearman=union, scipy_spearman=reference, chain_spearman=per_chain)
     if args.json:
         with open(args.json, "w") as out:
-            json.dump({"tasks": results, "union_spearman": union, "scipy_spearman": reference,
-                       "chain_spearman": per_chain}, out, indent=1)
+            json.dump(found, out, indent=1)
     if not agrees:
         sys.exit("the union's Spearman coefficient differs from scipy's")
 

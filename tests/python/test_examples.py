@@ -1,4 +1,4 @@
-"""The examples: the structure reader on real and awkward files, and every example run as CI runs it."""
+"""Every example run as CI runs it, and the README's Python blocks."""
 
 import json
 import re
@@ -13,107 +13,6 @@ gemmi = pytest.importorskip("gemmi", reason="the examples extra is not installed
 TOP = pathlib.Path(__file__).resolve().parents[2]
 EXAMPLES = TOP / "examples"
 sys.path.insert(0, str(EXAMPLES))
-
-from structures import read_ca_trace  # noqa: E402
-
-# Chain A: alternate locations (ALA 51), an insertion code (52A), a residue without a C-alpha
-# (TRP 53), non-standard residues with and without a parent (MSE, HYP, ZZQ), two residues at
-# one position (LEU/ILE 57), a chain break before GLU 58, a ligand and a water. Chain B: a
-# second protein chain.
-AWKWARD_PDB = """\
-ATOM      1  N   GLY A  50       0.000   0.000   0.000  1.00 10.00           N
-ATOM      2  CA  GLY A  50       1.000   0.000   0.000  1.00 10.00           C
-ATOM      3  CA AALA A  51       4.800   0.000   0.000  0.40 10.00           C
-ATOM      4  CA BALA A  51       4.800   1.000   0.000  0.60 10.00           C
-ATOM      5  CA  SER A  52       8.600   0.000   0.000  1.00 10.00           C
-ATOM      6  CA  LYS A  52A     12.400   0.000   0.000  1.00 10.00           C
-ATOM      7  N   TRP A  53      13.000   0.000   0.000  1.00 10.00           N
-ATOM      8  C   TRP A  53      14.000   0.000   0.000  1.00 10.00           C
-HETATM    9  CA  MSE A  54      16.200   0.000   0.000  1.00 10.00           C
-HETATM   10  CA  HYP A  55      20.000   0.000   0.000  1.00 10.00           C
-HETATM   11  CA  ZZQ A  56      23.800   0.000   0.000  1.00 10.00           C
-ATOM     12  CA ALEU A  57      27.600   0.000   0.000  0.50 10.00           C
-ATOM     13  CA BILE A  57      27.600   1.000   0.000  0.50 10.00           C
-ATOM     14  CA  GLU A  58      36.000   0.000   0.000  1.00 10.00           C
-TER
-HETATM   15  C1  NAG A 101      40.000   0.000   0.000  1.00 10.00           C
-HETATM   16  O   HOH A 201      50.000   0.000   0.000  1.00 10.00           O
-ATOM     17  CA  ALA B   1       0.000   5.000   0.000  1.00 10.00           C
-ATOM     18  CA  CYS B   2       3.800   5.000   0.000  1.00 10.00           C
-END
-"""
-
-# Two models; the second has no C-alpha for LYS 2.
-TWO_MODELS_CIF = """\
-data_TWO
-loop_
-_atom_site.group_PDB
-_atom_site.id
-_atom_site.type_symbol
-_atom_site.label_atom_id
-_atom_site.label_alt_id
-_atom_site.label_comp_id
-_atom_site.label_asym_id
-_atom_site.label_entity_id
-_atom_site.label_seq_id
-_atom_site.pdbx_PDB_ins_code
-_atom_site.Cartn_x
-_atom_site.Cartn_y
-_atom_site.Cartn_z
-_atom_site.occupancy
-_atom_site.B_iso_or_equiv
-_atom_site.auth_seq_id
-_atom_site.auth_comp_id
-_atom_site.auth_asym_id
-_atom_site.auth_atom_id
-_atom_site.pdbx_PDB_model_num
-ATOM 1 C CA . MET A 1 1 ? 0.0 0.0 0.0 1.0 0.0 1 MET A CA 1
-ATOM 2 C CA . LYS A 1 2 ? 3.8 0.0 0.0 1.0 0.0 2 LYS A CA 1
-ATOM 3 C CA . PHE A 1 3 ? 7.6 0.0 0.0 1.0 0.0 3 PHE A CA 1
-ATOM 4 C CA . MET A 1 1 ? 0.0 0.5 0.0 1.0 0.0 1 MET A CA 2
-ATOM 5 N N . LYS A 1 2 ? 3.8 0.5 0.0 1.0 0.0 2 LYS A N 2
-ATOM 6 C CA . PHE A 1 3 ? 7.6 0.5 0.0 1.0 0.0 3 PHE A CA 2
-"""
-
-
-def read(path, chain=None):
-    notes = []
-    sequence, models = read_ca_trace(path, chain, warn=notes.append)
-    return sequence, models, "\n".join(notes)
-
-
-def test_trpcage_is_read_exactly_as_bundled(trpcage):
-    sequence, models, notes = read(TOP / "data" / "1l2y.pdb")
-    assert (sequence, models) == (trpcage["sequence"], trpcage["models"])
-    assert notes == ""
-
-
-def test_awkward_residues_are_handled_and_reported(tmp_path):
-    path = tmp_path / "awkward.pdb"
-    path.write_text(AWKWARD_PDB)
-    sequence, [model], notes = read(path)
-    # TRP 53 (no C-alpha) is left out; MSE and HYP take their parents' codes, ZZQ is X; ILE 57 is
-    # the alternative to LEU 57 and is left out.
-    assert sequence == "GASKMPXLE"
-    assert model[1] == [4.8, 1.0, 0.0]  # the location of higher occupancy
-    assert model[7] == [27.6, 0.0, 0.0]
-    for reported in ["chain A read", "chains B", "TRP 53", "ALA 51", "kept B", "LYS 52A", "ILE 57",
-                     "MSE 54", "HYP 55", "ZZQ 56", "LEU 57-GLU 58"]:
-        assert reported in notes, reported
-    assert "NAG" not in notes and "HOH" not in notes
-    assert read(path, chain="B")[:2] == ("AC", [[[0.0, 5.0, 0.0], [3.8, 5.0, 0.0]]])
-    with pytest.raises(ValueError, match="no chain 'Z'; its chains are A, B"):
-        read(path, chain="Z")
-
-
-def test_a_residue_missing_in_one_model_is_left_out_of_all(tmp_path):
-    path = tmp_path / "two.cif"
-    path.write_text(TWO_MODELS_CIF)
-    sequence, models, notes = read(path)
-    assert sequence == "MF"
-    assert models == [[[0.0, 0.0, 0.0], [7.6, 0.0, 0.0]], [[0.0, 0.5, 0.0], [7.6, 0.5, 0.0]]]
-    assert "LYS 2" in notes and "MET 1-PHE 3 (7.6 A)" in notes
-
 
 def run_example(name, *args, cwd=TOP):
     out = subprocess.run([sys.executable, str(EXAMPLES / f"{name}.py"), "--quick", *args], cwd=cwd,
@@ -165,3 +64,17 @@ def test_the_readme_examples_run(tmp_path):
     script.write_text("\n".join(blocks))
     out = subprocess.run([sys.executable, str(script)], cwd=TOP, capture_output=True, text=True, timeout=600)
     assert out.returncode == 0, out.stderr[-3000:]
+
+
+def test_sweep_reads_once_skips_the_large_sample_and_names_an_unreachable_scheduler(tmp_path):
+    # A missing residue makes the reader note it (and the gap it leaves) while reading.
+    structure = TOP / "tests" / "data" / "two_models.cif"
+    out = run_example("sweep", str(structure), "--gaps", "bridge", "--workers", "1", "--lattice", "cubic",
+                      "--cost", "hp", "--no-large-sample", "--json", str(tmp_path / "hp.json"))
+    assert out.stderr.count("no C-alpha") == 1 and out.stderr.count("joined as if bonded") == 1
+    found = json.loads((tmp_path / "hp.json").read_text())
+    assert [task["cost"] for task in found["tasks"]] == ["hp"] and "union_spearman" not in found
+    wrong = subprocess.run([sys.executable, str(EXAMPLES / "sweep.py"), "--quick", "--scheduler", "tcp://127.0.0.1:1",
+                            "--connect-timeout", "1"], capture_output=True, text=True, timeout=60)
+    assert wrong.returncode == 1 and "Traceback" not in wrong.stderr
+    assert wrong.stderr.startswith("error: no Dask scheduler reached at 'tcp://127.0.0.1:1' within 1 s")
