@@ -236,6 +236,18 @@ def draw_walks(length: int, lattice: str, method: str, sizes: Sequence[int], see
     return walks
 
 
+def landmarks(models, *, lattice: str = "tetrahedral", fit: bool = True) -> dict[str, list[np.ndarray]]:
+    """Conformations worth placing among the samples (evaluate's extra), label -> conformations.
+
+    The lattice fit is the walk closest to the native models on this lattice: what the energy
+    gives the native fold itself once it is on the lattice, and where that ranks among the decoys.
+    """
+    found: dict[str, list[np.ndarray]] = {}
+    if fit:
+        found["lattice fit"] = [tarvex.fit(models, lattice=lattice).conformation]
+    return found
+
+
 def evaluate(seq: str, models, energy, *, energy_name: str = "Miyazawa-Jernigan", name: str = "",
              lattice: str = "tetrahedral", method: str = "pivot", sample_size: int = 10000, chains: int = 10,
              seed: int = 1, kmin: int = KMIN, dmax: float = DMAX, pbar: bool = False,

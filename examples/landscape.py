@@ -5,8 +5,8 @@ with the Miyazawa-Jernigan contact energies and with the contact-count baseline 
 compactness alone) at kmin=3 (non-bonded contacts), and plots energy against C-alpha RMSD to the
 file's models in two panels, one per energy, each with its Spearman coefficient and enrichment
 E10 (95 % confidence intervals over the chains), the native models' own energies with their
-Z-score and rank among the samples, any other labelled conformations, and the sample of lowest
-energy marked.
+Z-score and rank among the samples, the lattice fit (the walk closest to the models) and any other
+labelled conformations, and the sample of lowest energy marked.
 
     python examples/landscape.py                                  # the bundled Trp-cage
     python examples/landscape.py protein.pdb --out protein.png    # your own structure file
@@ -28,7 +28,7 @@ import sys
 import numpy as np
 
 from common import GAP_CHOICES, LATTICES, TRPCAGE_PDB, load_energies, load_protein, plural, require_energies
-from evaluation import Evaluation, evaluate
+from evaluation import Evaluation, evaluate, landmarks
 
 # The native models first, then whatever else was placed among the samples, each its own marker.
 MARKERS = [("^", "#d62728"), ("D", "#e377c2"), ("P", "#17becf"), ("X", "#bcbd22"), ("s", "#8c564b")]
@@ -95,6 +95,7 @@ def main() -> None:
     parser.add_argument("--sample-size", type=int, help="conformations to sample (default 50000, --quick 2000)")
     parser.add_argument("--chains", type=int, default=10, help="independent chains (default 10)")
     parser.add_argument("--seed", type=int, default=1, help="seed of the sampling (default 1)")
+    parser.add_argument("--no-fit", action="store_true", help="leave out the lattice fit")
     parser.add_argument("--quick", action="store_true", help="small sizes (what CI runs)")
     args = parser.parse_args()
     sample_size = args.sample_size or (2000 if args.quick else 50000)
@@ -109,7 +110,8 @@ def main() -> None:
           f"{plural(len(protein.models), 'model')}); {plural(sample_size, args.method + ' sample')} on the "
           f"{args.lattice} lattice")
     result = evaluate(protein.sequence, protein.models, energies, name=protein.name, lattice=args.lattice,
-                      method=args.method, sample_size=sample_size, chains=args.chains, seed=args.seed, pbar=True)
+                      method=args.method, sample_size=sample_size, chains=args.chains, seed=args.seed, pbar=True,
+                      extra=landmarks(protein.models, lattice=args.lattice, fit=not args.no_fit))
 
     # A file, not a window: the command line alone picks the backend, so that plot() shows
     # inline in a notebook.
