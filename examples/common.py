@@ -81,6 +81,17 @@ def require_energies(protein: Protein, energies: dict[str, dict[str, float]]) ->
                  "another chain")
 
 
+def read_protein(structure: str, chain: str | None, gaps: str) -> tuple[Protein, dict[str, dict[str, float]]]:
+    """A command line's protein and the Miyazawa-Jernigan table, stopping with the reader's message."""
+    try:
+        protein = load_protein(structure, chain, gaps)
+    except (OSError, ValueError) as error:
+        sys.exit(f"error: {error}")
+    energies = load_energies()
+    require_energies(protein, energies)
+    return protein, energies
+
+
 def spawn_seeds(master: int, count: int, stream: int = 0) -> list[int]:
     """count independent seeds for tarvex.seed, derived from one master seed.
 

@@ -27,7 +27,7 @@ import sys
 
 import numpy as np
 
-from common import GAP_CHOICES, LATTICES, TRPCAGE_PDB, load_energies, load_protein, plural, require_energies
+from common import GAP_CHOICES, LATTICES, TRPCAGE_PDB, plural, read_protein
 from evaluation import Evaluation, evaluate, landmarks
 
 # The native models first, then whatever else was placed among the samples, each its own marker.
@@ -100,12 +100,7 @@ def main() -> None:
     args = parser.parse_args()
     sample_size = args.sample_size or (2000 if args.quick else 50000)
 
-    try:
-        protein = load_protein(args.structure, args.chain, args.gaps)
-    except (OSError, ValueError) as error:
-        sys.exit(f"error: {error}")
-    energies = load_energies()
-    require_energies(protein, energies)
+    protein, energies = read_protein(args.structure, args.chain, args.gaps)
     print(f"{protein.name}: {protein.sequence} ({plural(len(protein.sequence), 'residue')}, "
           f"{plural(len(protein.models), 'model')}); {plural(sample_size, args.method + ' sample')} on the "
           f"{args.lattice} lattice")

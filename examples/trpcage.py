@@ -28,7 +28,7 @@ import sys
 
 import numpy as np
 
-from common import DMAX, GAP_CHOICES, KMIN, LATTICES, TRPCAGE_JSON, load_energies, load_protein, plural, require_energies
+from common import DMAX, GAP_CHOICES, KMIN, LATTICES, TRPCAGE_JSON, plural, read_protein
 from evaluation import BASELINE, evaluate, landmarks
 
 LEGEND = f"""\
@@ -64,13 +64,8 @@ def main() -> None:
     args = parser.parse_args()
     sample_size = args.sample_size or (1000 if args.quick else 100000)
 
-    try:
-        protein = load_protein(args.structure, args.chain, args.gaps)
-    except (OSError, ValueError) as error:
-        sys.exit(f"error: {error}")
+    protein, energies = read_protein(args.structure, args.chain, args.gaps)
     name = "Trp-cage (PDB 1L2Y)" if args.structure == str(TRPCAGE_JSON) else protein.name
-    energies = load_energies()
-    require_energies(protein, energies)
     seq, models = protein.sequence, protein.models
     print(f"{name}: {seq} ({plural(len(seq), 'residue')}, {plural(len(models), 'model')})")
     print(f"Energies: Miyazawa-Jernigan and the {BASELINE}, over pairs with j - i >= {args.kmin} within {DMAX} A; "

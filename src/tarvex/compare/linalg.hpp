@@ -33,4 +33,9 @@ struct Svd3 {
 // singular values (the rotation U V^T is then still the right one).
 Svd3 svd3(const Mat3& h);
 
+// The best proper rotation R for h = sum a_i b_i^T (a the fixed side, b the
+// moving one): R b_i lies closest to a_i. U diag(1, 1, d) V^T of the singular
+// value decomposition, d = -1 when the best orthogonal map is a reflection.
+Mat3 proper_rotation(const Mat3& h);
+
 }  // namespace tarvex

@@ -29,23 +29,6 @@ Centred centre_scaled(const Point* s, std::size_t n, double unscaled_norm, doubl
   return {centre_by(s, n, out, point_stride, coordinate_stride, scaled), exponent};
 }
 
-namespace {
-
-// R = U diag(1, 1, d) V^T: the best proper rotation taking the mobile
-// (column) side of h onto the reference (row) side. d flips the direction of
-// the smallest singular value when the best orthogonal map is a reflection.
-Mat3 optimal_rotation(const Mat3& h) {
-  const Svd3 svd = svd3(h);
-  const double d = det3(svd.u) * det3(svd.v) < 0 ? -1.0 : 1.0;
-  Mat3 r{};
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j)
-      r[i][j] = svd.u[i][0] * svd.v[j][0] + svd.u[i][1] * svd.v[j][1] + d * svd.u[i][2] * svd.v[j][2];
-  return r;
-}
-
-}  // namespace
-
 double exact_rmsd(std::size_t n, const double* a, double fa, const double* b, double fb, std::size_t point_stride,
                   std::size_t coordinate_stride) {
   const auto at = [&](const double* s, double f, std::size_t i) {
@@ -62,7 +45,7 @@ double exact_rmsd(std::size_t n, const double* a, double fa, const double* b, do
   // Sum over points of |R b_i - a_i|^2. Being stationary in R at the optimum,
   // it is insensitive to small errors in the rotation, which makes this the
   // accurate way to the residual when it is tiny.
-  const Mat3 r = optimal_rotation(h);
+  const Mat3 r = proper_rotation(h);
   double sum = 0;
   for (std::size_t i = 0; i < n; ++i) {
     const Point p = at(a, fa, i), q = at(b, fb, i);

@@ -113,33 +113,14 @@ std::vector<LatticeWalk> split_prefixes(std::size_t n, std::size_t threads) {
   return prefixes;
 }
 
-// What the owning thread's poll does besides the host's check: it shows the
-// walks the workers have scored on the progress line.
-struct OwnerPoll {
-  Poll* host;
-  ProgressBar* bar;
-  const std::atomic<std::uint64_t>* scored;
-  std::uint64_t shown = 0;
-
-  static void check(void* self) {
-    auto& p = *static_cast<OwnerPoll*>(self);
-    if (p.bar != nullptr) {
-      const std::uint64_t now = p.scored->load(std::memory_order_relaxed);
-      p.bar->tick(now - p.shown);
-      p.shown = now;
-    }
-    p.host->check_now();
-  }
-};
-
 template <LatticeKind K>
 Conformation minimise_split(std::size_t n, double scale, bool pbar, Poll& host, const BatchScore& score,
                             bool reads_points, const std::vector<LatticeWalk>& prefixes) {
   std::optional<ProgressBar> bar;
   if (pbar) bar.emplace(std::nullopt);
   std::atomic<std::uint64_t> scored{0};
-  OwnerPoll owner{&host, bar ? &*bar : nullptr, &scored};
-  Poll poll(&OwnerPoll::check, &owner);
+  CountedProgress owner{&host, bar ? &*bar : nullptr, &scored};
+  Poll poll(&CountedProgress::check, &owner);
   std::vector<Best> bests(prefixes.size());
   {
     TaskGroup group(worker_count(), poll);
@@ -156,7 +137,7 @@ Conformation minimise_split(std::size_t n, double scale, bool pbar, Poll& host, 
     }
     group.wait();
   }
-  OwnerPoll::check(&owner);
+  CountedProgress::check(&owner);
   if (bar) bar->close();
   // Subtrees in prefix order are the enumeration in order, so the first
   // strict improvement over the parts' bests is the first minimum overall.

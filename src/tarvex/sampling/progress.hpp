@@ -1,6 +1,7 @@
 // The progress line drawn on the standard error stream while walks are produced.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -8,6 +9,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "tarvex/poll.hpp"
 
 namespace tarvex {
 
@@ -110,6 +113,26 @@ class ProgressBar {
   // The clock's epoch lies before any reading, so the first tick redraws.
   Clock::time_point next_redraw_{};
   bool closed_ = false;
+};
+
+// The owner thread's check while workers advance a shared count: ticks the
+// bar (when there is one) with what they have done since the last look, then
+// asks the host. Poll(&CountedProgress::check, &progress) hands it to a group.
+struct CountedProgress {
+  Poll* host;
+  ProgressBar* bar;
+  const std::atomic<std::uint64_t>* done;
+  std::uint64_t shown = 0;
+
+  static void check(void* self) {
+    auto& p = *static_cast<CountedProgress*>(self);
+    if (p.bar != nullptr) {
+      const std::uint64_t now = p.done->load(std::memory_order_relaxed);
+      p.bar->tick(now - p.shown);
+      p.shown = now;
+    }
+    p.host->check_now();
+  }
 };
 
 }  // namespace tarvex

@@ -167,24 +167,6 @@ bool is_walk(const LatticeWalk& walk) {
   return !repeats(walk, seen);
 }
 
-// Ticks the progress line with the frames the workers have finished.
-struct OwnerPoll {
-  Poll* host;
-  ProgressBar* bar;
-  const std::atomic<std::uint64_t>* done;
-  std::uint64_t shown = 0;
-
-  static void check(void* self) {
-    auto& p = *static_cast<OwnerPoll*>(self);
-    if (p.bar != nullptr) {
-      const std::uint64_t now = p.done->load(std::memory_order_relaxed);
-      p.bar->tick(now - p.shown);
-      p.shown = now;
-    }
-    p.host->check_now();
-  }
-};
-
 template <LatticeKind K>
 LatticeWalk fit_on(const std::vector<Target>& targets, std::size_t n, double arc, const FitSettings& settings,
                    Poll& host) {
@@ -197,8 +179,8 @@ LatticeWalk fit_on(const std::vector<Target>& targets, std::size_t n, double arc
   std::optional<ProgressBar> bar;
   if (settings.pbar) bar.emplace(total + (settings.prefix ? n - 1 : 0));  // frames, then the beam's lengths
   std::atomic<std::uint64_t> done{0};
-  OwnerPoll owner{&host, bar ? &*bar : nullptr, &done};
-  Poll poll(&OwnerPoll::check, &owner);
+  CountedProgress owner{&host, bar ? &*bar : nullptr, &done};
+  Poll poll(&CountedProgress::check, &owner);
 
   // Frames in chunks, each chunk's best per model kept; the chunks' bests
   // compared in chunk order make the result independent of who ran what.
@@ -253,7 +235,7 @@ LatticeWalk fit_on(const std::vector<Target>& targets, std::size_t n, double arc
       }
     }
   }
-  OwnerPoll::check(&owner);
+  CountedProgress::check(&owner);
   LatticeWalk walk = best.residual < kUnreachable ? from_origin<K>(best.walk) : straight_walk(Lattice(K), n);
   // Regrowing the first points moves the start off the origin.
   if (settings.refine && best.residual < kUnreachable) {

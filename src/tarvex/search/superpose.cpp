@@ -19,16 +19,6 @@ Target make_target(std::span<const Point> model, double scale) {
   return t;
 }
 
-Mat3 proper_rotation(const Mat3& h) {
-  const Svd3 svd = svd3(h);
-  const double d = det3(svd.u) * det3(svd.v) < 0 ? -1.0 : 1.0;
-  Mat3 r{};
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j)
-      r[i][j] = svd.u[i][0] * svd.v[j][0] + svd.u[i][1] * svd.v[j][1] + d * svd.u[i][2] * svd.v[j][2];
-  return r;
-}
-
 Superposition superpose(std::span<const LatticePoint> walk, const Target& target) {
   const std::size_t n = walk.size();
   // Integer sums are exact; the centroid is the only rounding before h.

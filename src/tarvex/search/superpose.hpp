@@ -20,11 +20,6 @@ struct Target {
 
 Target make_target(std::span<const Point> model, double scale);
 
-// The best proper rotation R for h = sum a_i b_i^T (a the fixed side, b the
-// moving one): R b_i lies closest to a_i. U diag(1, 1, d) V^T of the singular
-// value decomposition, d = -1 when the best orthogonal map is a reflection.
-Mat3 proper_rotation(const Mat3& h);
-
 // Where a walk lies best over a target: u_i = rotation b_i + offset is the
 // target moved onto the walk, and residual the sum of |w_i - u_i|^2 there.
 struct Superposition {
