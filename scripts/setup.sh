@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/packages.sh g++ make patch cmake ninja-build pkg-config libsodium-dev libgtest-dev
+bash scripts/packages.sh g++ make cmake ninja-build libgtest-dev
 
 python=${PYTHON:-python3}
 [ -x .venv/bin/python ] || "$python" -m venv .venv
