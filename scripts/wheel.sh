@@ -71,6 +71,14 @@ echo "wheel.sh: $(basename "$repaired"), $(( $(stat -c %s "$repaired") / 1024 ))
 # cost forms give one set of statistics.
 "$py" -m venv --without-pip "$work/venv"
 "$py" -m pip --python "$work/venv/bin/python" install -q --no-index --no-deps "$repaired"
+# The README's Use example first, from the top of the checkout (it reads data/).
+"$py" - <<'EOF' >"$work/use.py"
+import re
+readme = open("README.md").read()
+print(re.search(r"^## Use\n\n```python\n(.*?)^```", readme, re.S | re.M).group(1))
+EOF
+"$work/venv/bin/python" "$work/use.py"
+echo "wheel.sh: the README's Use example ran from the wheel"
 cd "$work"
 "$work/venv/bin/python" - "$top/data" <<'EOF'
 import json, pathlib, sys
