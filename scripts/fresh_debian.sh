@@ -30,13 +30,20 @@ debootstrap --variant=minbase --include=python3,ca-certificates bookworm "$root"
 echo "fresh_debian.sh: Debian 12 root made in $(( $(date +%s) - start )) s"
 mount -t proc proc "$root/proc" && mounted+=("$root/proc")
 mount --bind /dev "$root/dev" && mounted+=("$root/dev")
+mount --bind /dev/pts "$root/dev/pts" && mounted+=("$root/dev/pts")
 cp /etc/resolv.conf "$root/etc/resolv.conf"
+# Behind a proxy that inspects TLS the host trusts a certificate bundle of
+# its own (PIP_CERT, SSL_CERT_FILE); the root is given the same bundle.
+environment=(HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8)
+bundle=${PIP_CERT:-${SSL_CERT_FILE:-}}
+if [ -n "$bundle" ] && [ -f "$bundle" ]; then
+  cp "$bundle" "$root/etc/ssl/host-bundle.pem"
+  environment+=(PIP_CERT=/etc/ssl/host-bundle.pem SSL_CERT_FILE=/etc/ssl/host-bundle.pem)
+fi
 git clone -q "$top" "$root/root/tarvex"
 start=$(date +%s)
-env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
-  chroot "$root" /bin/bash -c "cd /root/tarvex && bash scripts/run.sh"
+env -i "${environment[@]}" chroot "$root" /bin/bash -c "cd /root/tarvex && bash scripts/run.sh"
 echo "fresh_debian.sh: the first command ran in $(( $(date +%s) - start )) s"
 start=$(date +%s)
-env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
-  chroot "$root" /bin/bash -c "cd /root/tarvex && bash scripts/run.sh >/dev/null"
+env -i "${environment[@]}" chroot "$root" /bin/bash -c "cd /root/tarvex && bash scripts/run.sh >/dev/null"
 echo "fresh_debian.sh: and again, set up already, in $(( $(date +%s) - start )) s"

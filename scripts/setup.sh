@@ -31,6 +31,6 @@ PY
 )
 if [ "$(cat .venv/tarvex-sources.sha256 2>/dev/null)" != "$stamp" ]; then
   .venv/bin/python -m pip install -q --upgrade pip
-  .venv/bin/python -m pip install -q -C build-dir=build/py ".[test,examples]"
+  .venv/bin/python -m pip install -q --config-settings=build-dir=build/py ".[test,examples]"
   echo "$stamp" >.venv/tarvex-sources.sha256
 fi
