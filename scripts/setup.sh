@@ -31,6 +31,11 @@ PY
 )
 if [ "$(cat .venv/tarvex-sources.sha256 2>/dev/null)" != "$stamp" ]; then
   .venv/bin/python -m pip install -q --upgrade pip
-  .venv/bin/python -m pip install -q --config-settings=build-dir=build/py ".[test,examples]"
+  # Once .venv holds the build backend (the test extra brings it), builds run
+  # in it: the same CMake and paths each time, so build/py only recompiles
+  # what changed.
+  isolation=()
+  .venv/bin/python -c "import scikit_build_core" 2>/dev/null && isolation=(--no-build-isolation)
+  .venv/bin/python -m pip install -q "${isolation[@]}" --config-settings=build-dir=build/py ".[test,examples]"
   echo "$stamp" >.venv/tarvex-sources.sha256
 fi
