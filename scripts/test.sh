@@ -10,6 +10,9 @@ cmake --build build/tests -j "$(nproc)"
 
 .venv/bin/python -m pytest -q tests/python
 
+# The sdist built offline into a manylinux wheel, run from a bare venv.
+bash scripts/wheel.sh
+
 # The same suites under AddressSanitizer, UndefinedBehaviorSanitizer and
 # LeakSanitizer, then half a minute of each fuzz target.
 bash scripts/sanitize.sh

@@ -117,12 +117,16 @@ void start_workers(Pool& pool, std::size_t wanted) {
 }  // namespace
 
 std::size_t available_cpus() {
+#if defined(__linux__)
+  // The CPUs this process may run on (a container's or a batch job's share),
+  // not all the machine has; other systems have no such mask to read.
   cpu_set_t set;
   CPU_ZERO(&set);
   if (sched_getaffinity(0, sizeof set, &set) == 0) {
     const int count = CPU_COUNT(&set);
     if (count > 0) return static_cast<std::size_t>(count);
   }
+#endif
   const unsigned hardware = std::thread::hardware_concurrency();
   return hardware > 0 ? hardware : 1;
 }

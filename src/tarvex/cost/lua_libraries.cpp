@@ -252,6 +252,11 @@ int counted_wrap(lua_State* L) {
 
 // The lowest address of the calling thread's stack, or null if unknown.
 const char* stack_bottom() {
+#if defined(__APPLE__)
+  // macOS gives the top of the stack and its size.
+  const pthread_t self = pthread_self();
+  return static_cast<const char*>(pthread_get_stackaddr_np(self)) - pthread_get_stacksize_np(self);
+#elif defined(__linux__)
   pthread_attr_t attributes;
   if (pthread_getattr_np(pthread_self(), &attributes) != 0) return nullptr;
   void* low = nullptr;
@@ -259,6 +264,9 @@ const char* stack_bottom() {
   const int status = pthread_attr_getstack(&attributes, &low, &size);
   pthread_attr_destroy(&attributes);
   return status == 0 ? static_cast<const char*>(low) : nullptr;
+#else
+  return nullptr;
+#endif
 }
 
 void install_coroutine_guard(lua_State* L) {

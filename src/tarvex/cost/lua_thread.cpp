@@ -244,8 +244,15 @@ void LuaThread::settle(Clock::time_point deadline) noexcept {
   lock.unlock();
   // Through the handle, still ours until detached: a thread id alone could
   // by then belong to another thread.
+#ifdef SCHED_IDLE
   const sched_param idle{};
   pthread_setschedparam(thread_, SCHED_IDLE, &idle);
+#else
+  // Without an idle class (macOS), the lowest priority of the ordinary one.
+  sched_param lowest{};
+  lowest.sched_priority = sched_get_priority_min(SCHED_OTHER);
+  pthread_setschedparam(thread_, SCHED_OTHER, &lowest);
+#endif
   pthread_detach(thread_);
   shared_.reset();
 }

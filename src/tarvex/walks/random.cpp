@@ -1,62 +1,43 @@
 // Keying, rekeying and block generation of the per-thread random generator.
 #include "tarvex/walks/random.hpp"
 
-#include <sodium.h>
-
 #include <bit>
+
+#include "tarvex/walks/cipher.hpp"
 
 namespace tarvex {
 
-namespace {
-
-void ensure_sodium() {
-  // sodium_init is thread-safe and idempotent; the static makes it run once.
-  static const bool ready = [] {
-    if (sodium_init() < 0) fail("cannot initialise the random generator");
-    return true;
-  }();
-  (void)ready;
-}
-
-}  // namespace
-
 Rng::Rng() : from_os_(true) {
-  ensure_sodium();
-  randombytes_buf(key_.data(), key_.size());
+  cipher::os_entropy(key_);
 }
 
 Rng Rng::seeded(std::uint64_t seed) {
-  ensure_sodium();
   Rng rng{Deterministic{}};
   for (std::size_t i = 0; i < 8; ++i) rng.key_[i] = static_cast<unsigned char>(seed >> (8 * i));
   return rng;
 }
 
 Rng Rng::keyed(std::span<const unsigned char> seed) {
-  ensure_sodium();
   Rng rng{Deterministic{}};
   // A name of the purpose first: these keys are never those of another use of the hash.
   static constexpr unsigned char kDomain[] = "tarvex seed, ChaCha20 key, v1";
-  crypto_generichash_state state;
-  crypto_generichash_init(&state, nullptr, 0, rng.key_.size());
-  crypto_generichash_update(&state, kDomain, sizeof kDomain);
-  crypto_generichash_update(&state, seed.data(), seed.size());
-  crypto_generichash_final(&state, rng.key_.data(), rng.key_.size());
+  cipher::Blake2b hash(rng.key_.size());
+  hash.update(kDomain);
+  hash.update(seed);
+  hash.final(rng.key_);
   return rng;
 }
 
 void Rng::refill() {
   if (from_os_ && since_reseed_ >= kReseedBytes) {
-    randombytes_buf(key_.data(), key_.size());
+    cipher::os_entropy(key_);
     nonce_ = 0;
     since_reseed_ = 0;
   }
   // A fresh nonce per block: every block is the start of a distinct stream
   // under the same key, so no keystream is ever reused.
-  unsigned char nonce[crypto_stream_chacha20_NONCEBYTES] = {};
-  for (std::size_t i = 0; i < sizeof nonce && i < 8; ++i) nonce[i] = static_cast<unsigned char>(nonce_ >> (8 * i));
+  cipher::chacha20_stream({reinterpret_cast<unsigned char*>(block_.data()), sizeof block_}, nonce_, key_);
   ++nonce_;
-  crypto_stream_chacha20(reinterpret_cast<unsigned char*>(block_.data()), sizeof block_, nonce, key_.data());
   // Words are the keystream's bytes in little-endian order on every machine,
   // so that a seed gives the same draws everywhere.
   if constexpr (std::endian::native == std::endian::big) {
