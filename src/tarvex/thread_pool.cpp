@@ -1,6 +1,7 @@
 // The worker threads every call shares: started on first use, asleep when idle, rebuilt after fork().
 #include "tarvex/thread_pool.hpp"
 
+#include <cxxabi.h>
 #include <pthread.h>
 #include <sched.h>
 
@@ -96,6 +97,8 @@ void work(Pool& pool, std::size_t index) {
       Poll poll(stop_if_cancelled, &group);
       item.task(poll);
     } catch (const Cancelled&) {
+    } catch (const abi::__forced_unwind&) {
+      throw;  // a thread ended by pthread_exit
     } catch (...) {
       failure = std::current_exception();
     }
@@ -217,6 +220,8 @@ void TaskGroup::wait_until(const std::function<bool()>& done) {
         lock.unlock();
         try {
           task(*poll_);
+        } catch (const abi::__forced_unwind&) {
+          throw;  // a thread ended by pthread_exit
         } catch (...) {
           task = nullptr;
           lock.lock();
@@ -234,6 +239,8 @@ void TaskGroup::wait_until(const std::function<bool()>& done) {
       poll_->check_now();
       lock.lock();
     }
+  } catch (const abi::__forced_unwind&) {
+    throw;  // a thread ended by pthread_exit
   } catch (...) {
     // The poll failed (Ctrl-C): that is the failure to report.
     if (!lock.owns_lock()) lock.lock();

@@ -1,6 +1,9 @@
 // The interpreter lock around native work, and the periodic check for signals that runs without it.
 #include "tarvex/module/gil.hpp"
 
+#include <pthread.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 
@@ -16,9 +19,28 @@ std::atomic<unsigned long> main_thread{0};
 // switch interval, costs nothing measurable.
 constexpr std::chrono::milliseconds kSignalInterval{20};
 
+bool interpreter_exits() {
+#if PY_VERSION_HEX >= 0x030D0000
+  return Py_IsFinalizing() != 0;
+#else
+  return _Py_IsFinalizing() != 0;
+#endif
+}
+
+// After fork() the forking thread is the child's only thread, and the one
+// where Python now runs its signal handlers.
+void adopt_forking_thread() { main_thread.store(PyThread_get_thread_ident()); }
+
 }  // namespace
 
+void stop_if_interpreter_exits() {
+  if (!interpreter_exits() || PyThread_get_thread_ident() == main_thread.load(std::memory_order_relaxed)) return;
+  for (;;) pause();
+}
+
 int remember_main_thread() {
+  static const bool registered = pthread_atfork(nullptr, nullptr, adopt_forking_thread) == 0;
+  (void)registered;
   PyRef threading = PyRef(PyImport_ImportModule("threading"));
   PyRef main = threading ? PyRef(PyObject_CallMethod(threading.get(), "main_thread", nullptr)) : PyRef();
   PyRef ident = main ? PyRef(PyObject_GetAttrString(main.get(), "ident")) : PyRef();

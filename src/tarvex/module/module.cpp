@@ -1,4 +1,6 @@
 // The module entry: its function table, PanicException and the guard against subinterpreters.
+#include <cxxabi.h>
+
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -65,6 +67,8 @@ PyObject* entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
     PyErr_NoMemory();
   } catch (const std::exception& failure) {
     raise_panic(failure.what());
+  } catch (const abi::__forced_unwind&) {
+    throw;  // the interpreter ends this thread (exit with daemon threads)
   } catch (...) {
     raise_panic("unknown internal failure");
   }

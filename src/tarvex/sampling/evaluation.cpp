@@ -1,6 +1,8 @@
 // Per-sample evaluation: the RMSD and the cost of every conformation, in batches on the pool's threads.
 #include "tarvex/sampling/evaluation.hpp"
 
+#include <cxxabi.h>
+
 #include <algorithm>
 #include <atomic>
 #include <exception>
@@ -137,6 +139,8 @@ void Evaluation::dispatch() {
         else
           contact.evaluate_batch(batch.points, points_, batch.costs);
       }
+    } catch (const abi::__forced_unwind&) {
+      throw;  // a thread ended by pthread_exit
     } catch (...) {
       batch.failure = std::current_exception();
     }
@@ -150,6 +154,8 @@ void Evaluation::dispatch() {
   } else if (!anywhere_) {
     try {
       evaluate_costs(*cost_, batch.points, points_, batch.costs);
+    } catch (const abi::__forced_unwind&) {
+      throw;  // a thread ended by pthread_exit
     } catch (...) {
       batch.cost_failure = std::current_exception();
       cost_failed_ = true;
@@ -168,6 +174,8 @@ void Evaluation::finish_lua() {
     lua_->wait();
   } catch (const Interrupted&) {
     throw;  // Ctrl-C ends the call at once
+  } catch (const abi::__forced_unwind&) {
+    throw;  // a thread ended by pthread_exit
   } catch (...) {
     batch.cost_failure = std::current_exception();
     cost_failed_ = true;
