@@ -29,3 +29,34 @@ def test_exit_with_a_call_in_a_daemon_thread_is_clean(work):
         done = subprocess.run([sys.executable, "-c", EXIT_SCRIPT.format(work=work)],
                               capture_output=True, text=True, timeout=60)
         assert done.returncode == 0, done.stderr[-2000:]
+
+
+FORK_SCRIPT = textwrap.dedent("""
+    import os, tarvex
+    def draw():
+        return repr(tarvex.sample_solutions(12, sample_size=4))
+    {seed}
+    draw()  # the parent's generator exists before the fork
+    children = []
+    for _ in range(3):
+        read, write = os.pipe()
+        if os.fork() == 0:
+            os.write(write, draw().encode())
+            os._exit(0)
+        os.close(write)
+        with os.fdopen(read) as pipe:
+            children.append(pipe.read())
+        os.wait()
+    print(len(set(children)), draw() in children)
+""")
+
+
+def test_forked_children_draw_their_own_walks_unless_seeded(tmp_path):
+    # Keyed from the OS: every child is keyed anew (multiprocessing's fork pools fork like this).
+    # Seeded: a child goes on with the parent's stream, its first draw is the parent's next one.
+    script = tmp_path / "fork.py"
+    for seed, expected in [("", "3 False"), ("tarvex.seed(11)", "1 True")]:
+        script.write_text(FORK_SCRIPT.format(seed=seed))
+        done = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, timeout=120)
+        assert done.returncode == 0, done.stderr[-2000:]
+        assert done.stdout.split() == expected.split()
