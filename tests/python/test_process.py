@@ -60,3 +60,54 @@ def test_forked_children_draw_their_own_walks_unless_seeded(tmp_path):
         done = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, timeout=120)
         assert done.returncode == 0, done.stderr[-2000:]
         assert done.stdout.split() == expected.split()
+
+
+FORK_IN_COST_SCRIPT = textwrap.dedent("""
+    import os, tarvex
+    tarvex.set_num_threads(3)
+    gt = [[[i * 3.8, 0.0, 0.0] for i in range(10)]]
+    forked = []
+    def cost(seq, coords):
+        if not forked:
+            forked.append(os.fork())
+        return 1.0
+    try:
+        tarvex.stats("A" * 10, gt, cost, sample_size=3000)
+        outcome = 0
+    except tarvex.PanicException as failure:
+        outcome = 0 if "fork" in str(failure) else 2  # a task was on a vanished worker
+    if forked[0] == 0:
+        os._exit(outcome)
+    print(os.waitstatus_to_exitcode(os.waitpid(forked[0], 0)[1]), outcome)
+""")
+
+SIGINT_CHILD_SCRIPT = textwrap.dedent("""
+    import os, signal, threading, time, tarvex
+    gt = [[[i * 3.8, 0.0, 0.0] for i in range(12)]]
+    def fork_here():
+        pid = os.fork()
+        if pid == 0:
+            threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT)).start()
+            try:
+                tarvex.stats("A" * 12, gt, {"A": {"A": -1.0}}, sample_size=10**8)
+            except KeyboardInterrupt:
+                os._exit(7)
+            os._exit(1)
+        print(os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]))
+    thread = threading.Thread(target=fork_here)
+    thread.start()
+    thread.join()
+""")
+
+
+def test_forked_children_of_a_running_call_finish_and_hear_ctrl_c():
+    # fork() inside a Python cost while the pool runs the call's tasks: the child goes on
+    # without the parent's workers instead of waiting for them forever.
+    for _ in range(3):
+        done = subprocess.run([sys.executable, "-c", FORK_IN_COST_SCRIPT], capture_output=True,
+                              text=True, timeout=30)
+        assert done.stdout.split() == ["0", "0"], done.stderr[-2000:]
+    # A child forked from a thread other than the main one: that thread is its main thread now.
+    done = subprocess.run([sys.executable, "-c", SIGINT_CHILD_SCRIPT], capture_output=True,
+                          text=True, timeout=30)
+    assert done.stdout.split() == ["7"], done.stderr[-2000:]
