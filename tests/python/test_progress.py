@@ -129,6 +129,31 @@ def test_redirected_stderr_gets_plain_lines_and_fd_2_nothing():
     assert re.fullmatch(r"  0%\| +\| 0/200 \[00:00<\?, \?it/s\]", first) and len(first) == 80
 
 
+@pytest.mark.parametrize("interrupted_write", [3, 2])
+def test_ctrl_c_while_the_stream_writes_ends_the_call(interrupted_write):
+    # A signal handler's KeyboardInterrupt inside the stream's write is Ctrl-C, not a broken
+    # stream: the call ends with it. Write 2 of a 2-write call is its last line.
+    import contextlib
+    import io
+
+    import tarvex
+
+    class Interrupting(io.StringIO):
+        writes = 0
+
+        def write(self, text):
+            Interrupting.writes += 1
+            if Interrupting.writes == interrupted_write:
+                raise KeyboardInterrupt
+            return super().write(text)
+
+    size = 3 * 10**6 if interrupted_write == 3 else 5
+    gt = [[[i * 3.8, 0.0, 0.0] for i in range(10)]]
+    with pytest.raises(KeyboardInterrupt), contextlib.redirect_stderr(Interrupting()):
+        tarvex.stats("A" * 10, gt, {"A": {"A": -1.0}}, sample_size=size, pbar=True)
+    assert Interrupting.writes <= 4
+
+
 def test_a_failing_stream_is_reported_once_and_never_stops_the_run():
     out = run("import contextlib, sys\n"
               "reports = []\n"

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <utility>
 
 #include "tarvex/fail.hpp"
 
@@ -33,6 +34,21 @@ void adopt_forking_thread() { main_thread.store(PyThread_get_thread_ident()); }
 
 }  // namespace
 
+// A bare pointer, as a thread may end without the lock.
+thread_local PyObject* deferred_stop = nullptr;
+
+void defer_stop(PyRef exc) {
+  if (deferred_stop == nullptr) deferred_stop = exc.release();
+}
+
+bool restore_deferred_stop() {
+  if (deferred_stop == nullptr) return false;
+  restore_error(PyRef(std::exchange(deferred_stop, nullptr)));
+  return true;
+}
+
+void forget_deferred_stop() { Py_CLEAR(deferred_stop); }
+
 void stop_if_interpreter_exits() {
   if (!interpreter_exits() || PyThread_get_thread_ident() == main_thread.load(std::memory_order_relaxed)) return;
   for (;;) pause();
@@ -52,6 +68,11 @@ int remember_main_thread() {
 }
 
 void check_signals() {
+  if (deferred_stop != nullptr) [[unlikely]] {
+    const HeldGil gil;
+    restore_deferred_stop();
+    throw Interrupted{};
+  }
   if (PyThread_get_thread_ident() != main_thread.load(std::memory_order_relaxed)) return;
   thread_local std::chrono::steady_clock::time_point next{};
   const auto now = std::chrono::steady_clock::now();

@@ -48,6 +48,16 @@ class HeldGil {
 // signal handlers run. Called at import, holding the lock.
 int remember_main_thread();
 
+// An exception that ends the call, raised inside code that must not throw
+// (a KeyboardInterrupt that a signal handler raised while the progress line's
+// Python stream wrote): the next signal check ends the call with it, and the
+// function table raises it if the call ended first. The first one is kept.
+// Holding the lock.
+void defer_stop(PyRef exc);
+// Sets the deferred exception as the pending error; false when there is none.
+bool restore_deferred_stop();
+void forget_deferred_stop();
+
 // The poll of every long call: on the main thread, at most every few tens of
 // milliseconds, takes the lock and runs the pending signal handlers; a
 // handler that raised (Ctrl-C) ends the computation with Interrupted.
