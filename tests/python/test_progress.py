@@ -66,17 +66,26 @@ def test_nothing_is_written_without_pbar():
     assert out.stderr == b""
 
 
-def test_line_is_ended_when_the_cost_fails():
-    out = run("try:\n"
-              "    tarvex.stats('AAAA', [[[float(i), 0, 0] for i in range(4)]], lambda s, c: 1 / 0,"
+def test_the_line_counts_walks_scored_and_moves_during_a_slow_cost():
+    # A cost failing on its third call: two walks were scored, however many were produced.
+    out = run("calls = []\n"
+              "def cost(s, c):\n"
+              "    calls.append(1)\n"
+              "    return 1 / (3 - len(calls))\n"
+              "try:\n"
+              "    tarvex.stats('AAAA', [[[float(i), 0, 0] for i in range(4)]], cost,"
               " sample_size=10, method='dimerize', pbar=True)\n"
               "except tarvex.PanicException:\n"
               "    print('caught')\n")
     err = out.stderr.decode()
     assert out.stdout == b"caught\n"
-    # The line counts the walks produced before the failure ended the call, and is ended.
-    assert re.fullmatch(r" *\d+%\|.*\| ([1-9]|10)/10 \[00:00<.*it/s\]", final_line(err))
-    assert err.endswith("\n")
+    assert re.fullmatch(r" *20%\|.*\| 2/10 \[00:00<.*it/s\]", final_line(err))
+    # A 4 ms cost for about half a second: the line keeps redrawing while the costs run
+    # (it drew three times when it counted the walks as produced).
+    out = run("import time\n"
+              "tarvex.stats('AAAA', [[[float(i), 0, 0] for i in range(4)]],"
+              " lambda s, c: time.sleep(0.004) or 1.0, sample_size=120, method='dimerize', pbar=True)")
+    assert out.stderr.decode().count("\x1b[?25l") >= 7
 
 
 def test_terminal_width_is_used():

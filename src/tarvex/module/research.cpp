@@ -138,16 +138,13 @@ PyRef score(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   Poll poll(check_signals);
   const SampleScores scores = [&] {
     const ReleasedGil released;
-    std::optional<ProgressBar> bar;
-    if (pbar) bar.emplace(conformations.size());
     Evaluation evaluation(gt.points, cost, gt, poll);
     evaluation.reserve(conformations.size());
+    if (pbar) evaluation.show_progress(conformations.size());
     for (const Conformation& conformation : conformations) {
       poll();
-      if (bar) bar->tick();
       evaluation.add(conformation);
     }
-    if (bar) bar->close();
     SampleScores scores = evaluation.finish();
     close_cost(cost);
     return scores;
