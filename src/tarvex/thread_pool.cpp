@@ -5,6 +5,9 @@
 #include <pthread.h>
 #include <sched.h>
 
+#include <algorithm>
+#include <system_error>
+
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -143,9 +146,17 @@ void work(Pool& pool, std::size_t index) {
   }
 }
 
+// When the system refuses a thread (a limit on processes or on address
+// space), the count drops to the threads that run, for this call and later.
 void start_workers(Pool& pool, std::size_t wanted) {
   while (pool.started < wanted) {
-    std::thread(work, std::ref(pool), pool.started).detach();
+    try {
+      std::thread(work, std::ref(pool), pool.started).detach();
+    } catch (const std::system_error&) {
+      pool.allowed = std::min(pool.allowed, pool.started);
+      configured_threads.store(pool.started + 1);
+      return;
+    }
     ++pool.started;
   }
 }
@@ -176,6 +187,16 @@ void set_thread_count(std::size_t n) {
     pool->allowed = n - 1;
     pool->wake.notify_all();
   }
+}
+
+std::size_t start_threads() {
+  const std::size_t wanted = thread_count();
+  if (wanted > 1) {
+    Pool& p = pool();
+    const std::lock_guard lock(p.mutex);
+    start_workers(p, wanted - 1);
+  }
+  return thread_count();
 }
 
 TaskGroup::TaskGroup(std::size_t workers, Poll& poll) : poll_(&poll) {

@@ -78,6 +78,11 @@ std::uint64_t to_unsigned(PyObject* obj) {
 
 double to_float(PyObject* obj) {
   if (PyFloat_CheckExact(obj)) return PyFloat_AS_DOUBLE(obj);
+  // NumPy's complex scalars convert by dropping the imaginary part.
+  if (PyComplex_Check(obj) || std::strstr(Py_TYPE(obj)->tp_name, "complex") != nullptr) {
+    PyErr_Format(PyExc_TypeError, "must be real number, not %.200s", Py_TYPE(obj)->tp_name);
+    throw ErrorSet{};
+  }
   const double value = PyFloat_AsDouble(obj);
   if (value == -1.0 && PyErr_Occurred()) throw ErrorSet{};
   return value;
@@ -137,17 +142,18 @@ Point to_point(PyObject* obj) {
 }
 
 // Coordinates of a NumPy array read through the buffer protocol, without an
-// object per element. Only NumPy's own ndarray qualifies: its rows iterate
-// exactly as its buffer reads, which other exporters do not promise (a
-// multi-dimensional memoryview cannot be iterated, a matrix iterates as
-// two-dimensional rows, a masked array as masked values). Other element
-// types, byte orders and shapes take the sequence path and its messages.
+// object per element. Only NumPy's own ndarray and memoryview qualify: an
+// ndarray's rows iterate exactly as its buffer reads, which other exporters
+// do not promise (a matrix iterates as two-dimensional rows, a masked array
+// as masked values), and a multi-dimensional memoryview cannot be iterated at
+// all. Other element types, byte orders and shapes of an ndarray take the
+// sequence path and its messages; a memoryview is refused.
 class CoordinateArray {
  public:
   // Usable when obj is such an array of float64 or float32 with `rank`
   // dimensions, the last of them 3.
   CoordinateArray(PyObject* obj, int rank) {
-    if (std::strcmp(Py_TYPE(obj)->tp_name, "numpy.ndarray") != 0) return;
+    if (std::strcmp(Py_TYPE(obj)->tp_name, "numpy.ndarray") != 0 && !PyMemoryView_Check(obj)) return;
     if (PyObject_GetBuffer(obj, &view_, PyBUF_RECORDS_RO) != 0) {
       PyErr_Clear();  // not exportable as asked: the sequence path decides
       return;
@@ -209,12 +215,27 @@ class CoordinateArray {
 
 }  // namespace
 
+namespace {
+
+[[noreturn]] void refuse_memoryview(int rank) {
+  PyErr_Format(PyExc_TypeError, "a memoryview of coordinates must hold float64 or float32 values in %d dimensions, "
+               "the last of length 3", rank);
+  throw ErrorSet{};
+}
+
+}  // namespace
+
 Conformation to_structure(PyObject* obj) {
   if (const CoordinateArray array(obj, 2); array.usable()) return array.structure(0);
+  if (PyMemoryView_Check(obj) && PyMemoryView_GET_BUFFER(obj)->ndim != 1) refuse_memoryview(2);
   return to_list<Point>(obj, to_point);
 }
 
 std::vector<Conformation> to_structure_list(PyObject* obj) {
+  if (PyMemoryView_Check(obj)) {
+    const CoordinateArray array(obj, 3);
+    if (!array.usable()) refuse_memoryview(3);
+  }
   if (const CoordinateArray array(obj, 3); array.usable()) {
     std::vector<Conformation> out;
     out.reserve(array.extent(0));

@@ -26,7 +26,7 @@ PyObject* scores_type = nullptr;  // the named tuple type Scores, made at import
 
 // The bytes of a non-negative integer of any size, least significant first.
 std::vector<unsigned char> seed_bytes(PyObject* value) {
-  if (!PyIndex_Check(value)) {
+  if (PyBool_Check(value) || !PyIndex_Check(value)) {
     PyErr_Format(PyExc_TypeError, "the seed must be a non-negative int or None, not %.200s", Py_TYPE(value)->tp_name);
     throw ErrorSet{};
   }
