@@ -111,3 +111,38 @@ def test_forked_children_of_a_running_call_finish_and_hear_ctrl_c():
     done = subprocess.run([sys.executable, "-c", SIGINT_CHILD_SCRIPT], capture_output=True,
                           text=True, timeout=30)
     assert done.stdout.split() == ["7"], done.stderr[-2000:]
+
+
+LIMITED_SCRIPT = textwrap.dedent("""
+    import resource, tarvex
+    resource.setrlimit(resource.RLIMIT_AS, (2 << 30, 2 << 30))
+    gt = [[[i * 3.8, 0.0, 0.0] for i in range(14)]]
+    calls = [
+        lambda: tarvex.sample_array(16, method="enumerate", lattice="fcc"),  # ~10^15 walks
+        lambda: tarvex.stats("A" * 14, gt, {"A": {"A": -1.0}}, method="enumerate", lattice="fcc"),
+        lambda: tarvex.sample_solutions(20, 10**6, method="dimerize"),  # fits in RAM, not in the limit
+    ]
+    for call in calls:
+        try:
+            call()
+            print("returned")
+        except MemoryError as failure:
+            print("bytes" in str(failure) and "this process may use" in str(failure))
+    try:
+        import _testcapi
+    except ImportError:
+        print(True)
+    else:
+        tarvex.sample_solutions(20, 1000, method="dimerize")
+        _testcapi.set_nomemory(5000, 5001)  # one allocation fails while the walks become lists
+        try:
+            tarvex.sample_solutions(20, 1000, method="dimerize")
+        except MemoryError as failure:
+            _testcapi.remove_mem_hooks()
+            print(str(failure) == "the result would need about 2152000 bytes, which could not be allocated")
+""")
+
+
+def test_memory_requests_are_weighed_against_the_process_limit_and_named():
+    done = subprocess.run([sys.executable, "-c", LIMITED_SCRIPT], capture_output=True, text=True, timeout=120)
+    assert done.stdout.split() == ["True"] * 4, done.stdout + done.stderr[-2000:]

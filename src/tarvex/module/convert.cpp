@@ -245,7 +245,13 @@ std::vector<Conformation> to_structure_list(PyObject* obj) {
   return to_list<Conformation>(obj, to_structure);
 }
 
-void result_failed() {
+void result_failed(std::uint64_t bytes) {
+  if (PyErr_ExceptionMatches(PyExc_MemoryError)) {
+    PyErr_Clear();
+    PyErr_Format(PyExc_MemoryError, "the result would need about %llu bytes, which could not be allocated",
+                 static_cast<unsigned long long>(bytes));
+    throw ErrorSet{};
+  }
   PyErr_PrintEx(0);
   fail("Python API call failed");
 }

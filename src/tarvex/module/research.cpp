@@ -87,7 +87,7 @@ PyRef seed(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
 }
 
 PyRef sample_array(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  const SamplingRun run = bind_sampling("sample_array", args, nargs, kwnames);
+  SamplingRun run = bind_sampling("sample_array", args, nargs, kwnames);
   numpy("sample_array");
   Poll poll(check_signals);
   const std::size_t n = static_cast<std::size_t>(run.n);
@@ -95,6 +95,9 @@ PyRef sample_array(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   // The enumeration is counted first (it is cheap next to filling the array),
   // so the array is made once at its final size.
   if (run.method.kind == SamplingMethod::Kind::enumerate) {
+    // Counting stops where the array could no longer fit: 10^15 walks are
+    // refused after some millions, not after years.
+    run.bound_enumeration(24 * std::max<std::uint64_t>(n, 1), "an array of that many walks");
     const ReleasedGil released;
     count = count_walks(run, poll);
   }
