@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 
 #include "tarvex/fail.hpp"
+#include "tarvex/module/gil.hpp"
 #include "tarvex/reserve.hpp"
 
 namespace tarvex::py {
@@ -330,6 +332,8 @@ namespace {
 // integers times the scale, so one object per integer serves every point (NaN
 // aside: a NaN scale gives distinct objects, as the other results do). The
 // values are those of to_conformation, double(c) * scale.
+constexpr std::chrono::milliseconds kResultPause{50};
+
 class CoordinateFloats {
  public:
   CoordinateFloats(std::span<const LatticePoint> walks, double scale) : scale_(scale) {
@@ -364,8 +368,16 @@ PyRef new_walk_list(std::span<const LatticePoint> walks, std::size_t n, std::siz
   const CollectionSuspended suspended;
   CoordinateFloats floats(walks, scale);
   PyRef list = PyRef::check(PyList_New(static_cast<Py_ssize_t>(count)));
-  for (std::size_t i = 0; i < count; ++i)
+  // Seconds of building for a large result: Ctrl-C is heard, and other Python
+  // threads run, between chunks. No one else can see the list yet.
+  auto next_pause = std::chrono::steady_clock::now() + kResultPause;
+  for (std::size_t i = 0; i < count; ++i) {
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), points_object(walks.subspan(i * n, n), floats));
+    if (i % 256 != 255 || std::chrono::steady_clock::now() < next_pause) continue;
+    if (PyErr_CheckSignals() < 0) throw Interrupted{};
+    { const ReleasedGil others_run; }
+    next_pause = std::chrono::steady_clock::now() + kResultPause;
+  }
   return list;
 }
 

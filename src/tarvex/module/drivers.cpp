@@ -48,9 +48,10 @@ PyRef statistics_object(const SampleStatistics& s) {
 PyRef stats(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   const StatsArguments a = bind_stats("stats", args, nargs, kwnames);
   const SampleScores sample = score_samples(a);
+  Poll poll(check_signals);
   const SampleStatistics statistics = [&] {
     const ReleasedGil released;
-    return sample_statistics(sample.costs, sample.rmsds);
+    return sample_statistics(sample.costs, sample.rmsds, &poll);
   }();
   return build_result([&] { return statistics_object(statistics); }, 512);
 }
@@ -58,9 +59,10 @@ PyRef stats(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
 PyRef correlation(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   const StatsArguments a = bind_stats("correlation", args, nargs, kwnames);
   const SampleScores sample = score_samples(a);
+  Poll poll(check_signals);
   const double value = [&] {
     const ReleasedGil released;
-    return spearman_correlation(sample.costs, sample.rmsds);
+    return spearman_correlation(sample.costs, sample.rmsds, &poll);
   }();
   return build_result([&] { return new_float(value); }, 24);
 }
