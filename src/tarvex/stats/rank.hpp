@@ -21,7 +21,10 @@ std::vector<double> average_ranks(std::span<const double> values, Poll* poll = n
 double pearson_correlation(std::span<const double> x, std::span<const double> y);
 
 // Spearman's coefficient: Pearson's of the two lists' average ranks.
-double spearman_correlation(std::span<const double> x, std::span<const double> y, Poll* poll = nullptr);
+double spearman_correlation(std::span<const double> x, std::span<const double> y, Poll* poll);
+inline double spearman_correlation(std::span<const double> x, std::span<const double> y) {
+  return spearman_correlation(x, y, nullptr);
+}
 
 struct Extremes {
   std::size_t i_min, i_max;
