@@ -1,15 +1,24 @@
 // The worker threads every call shares: started on first use, asleep when idle, rebuilt after fork().
 #include "tarvex/thread_pool.hpp"
 
+#include <cxxabi.h>
 #include <pthread.h>
 #include <sched.h>
+
+#include <algorithm>
+#include <system_error>
 
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <utility>
+#include <vector>
+
+#include "tarvex/fail.hpp"
 
 namespace tarvex {
 
@@ -40,10 +49,14 @@ struct Pool {
   // the one set since. Kept here so that a worker's wake-up does not ask the
   // kernel for the affinity mask under the lock.
   std::size_t allowed = 0;
+  std::vector<TaskGroup::State*> groups;  // alive, for the child of a fork()
 };
 
 std::atomic<std::size_t> configured_threads{0};  // 0: not set, use available_cpus()
 std::atomic<Pool*> current_pool{nullptr};
+thread_local TaskGroup::State* running_here = nullptr;  // a worker's task's group
+
+void record_failure(TaskGroup::State& group, std::exception_ptr failure);
 
 void prepare_fork() {
   if (Pool* pool = current_pool.load()) pool->mutex.lock();
@@ -51,9 +64,31 @@ void prepare_fork() {
 void parent_after_fork() {
   if (Pool* pool = current_pool.load()) pool->mutex.unlock();
 }
-// The old pool, its mutex held by this thread's copy and its workers absent,
-// is left behind as it is.
-void child_after_fork() { current_pool.store(nullptr); }
+// The child has only the forking thread: none of the workers, and none of
+// the threads that slept on the pool's condition variables, whose stale
+// waiters could block a notify for good. The pool goes on with fresh
+// variables and no worker (the next group starts its own); a group's queued
+// tasks stay for its owner, and a group whose tasks were running on a
+// vanished worker fails at once instead of waiting for them forever.
+void child_after_fork() {
+  Pool* pool = current_pool.load();
+  if (pool == nullptr) return;
+  new (&pool->wake) std::condition_variable;
+  pool->started = 0;
+  for (TaskGroup::State* group : pool->groups) {
+    new (&group->changed) std::condition_variable;
+    const std::size_t lost = group->running - (group == running_here ? 1 : 0);
+    if (lost == 0) continue;
+    group->running -= lost;
+    group->unfinished -= lost;
+    try {
+      record_failure(*group, std::make_exception_ptr(Panic("a worker thread of this call did not survive fork()")));
+    } catch (...) {
+      group->cancelled.store(true);  // no memory for the message: the group still ends
+    }
+  }
+  pool->mutex.unlock();
+}
 
 Pool& pool() {
   if (Pool* pool = current_pool.load(std::memory_order_acquire)) return *pool;
@@ -90,26 +125,38 @@ void work(Pool& pool, std::size_t index) {
     pool.queue.pop_front();
     TaskGroup::State& group = *item.group;
     ++group.running;
+    running_here = &group;
     lock.unlock();
     std::exception_ptr failure;
     try {
       Poll poll(stop_if_cancelled, &group);
       item.task(poll);
     } catch (const Cancelled&) {
+    } catch (const abi::__forced_unwind&) {
+      throw;  // a thread ended by pthread_exit
     } catch (...) {
       failure = std::current_exception();
     }
     item.task = nullptr;  // whatever the task captured goes before the owner is told
     lock.lock();
+    running_here = nullptr;
     if (failure) record_failure(group, std::move(failure));
     --group.running;
     finish(group);
   }
 }
 
+// When the system refuses a thread (a limit on processes or on address
+// space), the count drops to the threads that run, for this call and later.
 void start_workers(Pool& pool, std::size_t wanted) {
   while (pool.started < wanted) {
-    std::thread(work, std::ref(pool), pool.started).detach();
+    try {
+      std::thread(work, std::ref(pool), pool.started).detach();
+    } catch (const std::system_error&) {
+      pool.allowed = std::min(pool.allowed, pool.started);
+      configured_threads.store(pool.started + 1);
+      return;
+    }
     ++pool.started;
   }
 }
@@ -146,11 +193,23 @@ void set_thread_count(std::size_t n) {
   }
 }
 
+std::size_t start_threads() {
+  const std::size_t wanted = thread_count();
+  if (wanted > 1) {
+    Pool& p = pool();
+    const std::lock_guard lock(p.mutex);
+    start_workers(p, wanted - 1);
+  }
+  return thread_count();
+}
+
 TaskGroup::TaskGroup(std::size_t workers, Poll& poll) : poll_(&poll) {
   if (workers == 0) return;
   Pool& p = pool();
-  state_ = new State;
+  auto state = std::make_unique<State>();
   const std::lock_guard lock(p.mutex);
+  p.groups.push_back(state.get());
+  state_ = state.release();
   p.allowed = workers;
   start_workers(p, workers);
 }
@@ -162,6 +221,7 @@ TaskGroup::~TaskGroup() {
   {
     std::unique_lock lock(p.mutex);
     state_->changed.wait(lock, [&] { return state_->running == 0; });
+    std::erase(p.groups, state_);
   }
   delete state_;
 }
@@ -221,6 +281,8 @@ void TaskGroup::wait_until(const std::function<bool()>& done) {
         lock.unlock();
         try {
           task(*poll_);
+        } catch (const abi::__forced_unwind&) {
+          throw;  // a thread ended by pthread_exit
         } catch (...) {
           task = nullptr;
           lock.lock();
@@ -238,6 +300,8 @@ void TaskGroup::wait_until(const std::function<bool()>& done) {
       poll_->check_now();
       lock.lock();
     }
+  } catch (const abi::__forced_unwind&) {
+    throw;  // a thread ended by pthread_exit
   } catch (...) {
     // The poll failed (Ctrl-C): that is the failure to report.
     if (!lock.owns_lock()) lock.lock();

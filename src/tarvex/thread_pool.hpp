@@ -18,6 +18,10 @@ std::size_t available_cpus();
 std::size_t thread_count();
 void set_thread_count(std::size_t n);  // n >= 1
 
+// Starts the workers of thread_count() now rather than at the next call.
+// Returns thread_count(): lower than asked when the system refused threads.
+std::size_t start_threads();
+
 // The pool's workers that a call started now may use: thread_count() - 1.
 inline std::size_t worker_count() { return thread_count() - 1; }
 

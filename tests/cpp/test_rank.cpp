@@ -1,7 +1,10 @@
 // Tests of the rank transform, the rank correlation and the min/mean/max scan.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -54,6 +57,40 @@ struct CorrelationCase {
   std::vector<double> x, y;
   double expected;  // NaN means the result must be NaN
 };
+
+// Past one sort block the ranks come from merged blocks: they must be those of
+// one stable sort, ties and NaNs included, and the poll must run in between.
+TEST(AverageRanks, OfMergedBlocksEqualOneSortAndPollBetweenThem) {
+  std::vector<double> values(1'300'000);
+  std::uint64_t state = 12345;
+  for (double& v : values) {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    const auto draw = static_cast<std::uint32_t>(state >> 40);
+    v = draw % 97 == 0 ? kNaN : static_cast<double>(draw % 5000);
+  }
+  std::vector<std::size_t> order(values.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return !std::isnan(values[a]) && (std::isnan(values[b]) || values[a] < values[b]);
+  });
+  std::vector<double> expected(values.size());
+  for (std::size_t start = 0; start < order.size();) {
+    std::size_t end = start + 1;
+    while (end < order.size() && values[order[end]] == values[order[start]]) ++end;
+    double sum = 0.0;
+    for (std::size_t p = start; p < end; ++p) sum += static_cast<double>(p);
+    for (std::size_t p = start; p < end; ++p) expected[order[p]] = end - start > 1 ? sum / double(end - start) : double(start);
+    start = end;
+  }
+  int polls = 0;
+  Poll poll([](void* count) { ++*static_cast<int*>(count); }, &polls);
+  const std::vector<double> got = average_ranks(values, &poll);
+  ASSERT_EQ(got.size(), expected.size());
+  EXPECT_EQ(0, std::memcmp(got.data(), expected.data(), got.size() * sizeof(double)));
+  EXPECT_GE(polls, 3);
+  Poll stopping([](void*) { throw Interrupted(); }, nullptr);
+  EXPECT_THROW(average_ranks(values, &stopping), Interrupted);
+}
 
 class SpearmanCorrelation : public ::testing::TestWithParam<CorrelationCase> {};
 

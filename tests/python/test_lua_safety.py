@@ -115,3 +115,27 @@ def test_ctrl_c_ends_lua_code_that_never_returns(call):
         assert proc.stdout.readline() == "other thread ran\n"
         assert proc.stdout.readline() == "nan\n"
         assert proc.wait(timeout=10) == 0
+
+
+STUCK_SCRIPT = PRELUDE + textwrap.dedent("""
+    import os, signal, threading
+    STUCK = ("function f() local p = newproxy(true) "
+             "getmetatable(p).__gc = function() while true do end end p = nil collectgarbage() end")
+    outcomes = []
+    for _ in range(9):
+        timer = threading.Timer(0.1, os.kill, (os.getpid(), signal.SIGINT))
+        timer.start()
+        try:
+            outcomes.append(run("f", STUCK)[:40])
+        except KeyboardInterrupt:
+            outcomes.append("interrupted")
+        timer.cancel()
+        timer.join()
+    print(outcomes.count("interrupted"), outcomes[-1])
+""")
+
+
+def test_new_lua_work_is_refused_past_a_few_stuck_threads():
+    # Each finaliser loop that Ctrl-C cannot end keeps its thread and ~280 MB of address space.
+    out = subprocess.run([sys.executable, "-c", STUCK_SCRIPT], capture_output=True, text=True, timeout=120)
+    assert out.stdout.split(None, 1) == ["8", "PanicException: 8 Lua threads are still \n"], out.stderr

@@ -37,8 +37,6 @@ def test_the_progress_line_and_the_figure_show_inline(cells):
     assert len(images) == 1  # shown once, by the inline backend, not also as the cell's value
 
 
-@pytest.mark.xfail(reason="a progress line written through a Python stream still redraws at the terminal's "
-                          "rate; a lower rate there is being built in the progress display", strict=False)
 def test_a_progress_line_keeps_the_notebook_small(cells):
     # A few seconds of progress should be a handful of stored outputs, not one per redraw.
     assert sum(out.output_type == "stream" for out in cells[1].outputs) <= 15

@@ -133,6 +133,23 @@ def test_set_num_threads_rejects_what_is_not_a_thread_count(threads, value, erro
     assert tarvex.get_num_threads() == before
 
 
+def test_threads_the_system_refuses_lower_the_count_with_a_warning():
+    script = ("import resource, warnings\n"
+              "resource.setrlimit(resource.RLIMIT_AS, (3 << 30, 3 << 30))\n"
+              "import tarvex\n"
+              "with warnings.catch_warnings(record=True) as caught:\n"
+              "    warnings.simplefilter('always')\n"
+              "    tarvex.set_num_threads(4096)\n"
+              "n = tarvex.get_num_threads()\n"
+              "gt = [[[3.8 * i, 0.0, 0.0] for i in range(8)]]\n"
+              "tarvex.stats('A' * 8, gt, {'A': {'A': -1.0}}, sample_size=500)\n"
+              "print(n < 4096, [str(w.message) for w in caught] == [\n"
+              "    f'only {n} of the 4096 threads asked for could be started (a limit of this process or '\n"
+              "    f'system); using {n}'])\n")
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
+    assert out.stdout.split() == ["True", "True"], out.stderr[-2000:]
+
+
 @pytest.mark.parametrize("text, expected", [("3", "3 False"), (" 2\n", "2 False"),
                                             ("zero", "default True"), ("0", "default True")])
 def test_the_environment_sets_the_thread_count_at_import(text, expected):

@@ -66,17 +66,26 @@ def test_nothing_is_written_without_pbar():
     assert out.stderr == b""
 
 
-def test_line_is_ended_when_the_cost_fails():
-    out = run("try:\n"
-              "    tarvex.stats('AAAA', [[[float(i), 0, 0] for i in range(4)]], lambda s, c: 1 / 0,"
+def test_the_line_counts_walks_scored_and_moves_during_a_slow_cost():
+    # A cost failing on its third call: two walks were scored, however many were produced.
+    out = run("calls = []\n"
+              "def cost(s, c):\n"
+              "    calls.append(1)\n"
+              "    return 1 / (3 - len(calls))\n"
+              "try:\n"
+              "    tarvex.stats('AAAA', [[[float(i), 0, 0] for i in range(4)]], cost,"
               " sample_size=10, method='dimerize', pbar=True)\n"
               "except tarvex.PanicException:\n"
               "    print('caught')\n")
     err = out.stderr.decode()
     assert out.stdout == b"caught\n"
-    # The line counts the walks produced before the failure ended the call, and is ended.
-    assert re.fullmatch(r" *\d+%\|.*\| ([1-9]|10)/10 \[00:00<.*it/s\]", final_line(err))
-    assert err.endswith("\n")
+    assert re.fullmatch(r" *20%\|.*\| 2/10 \[00:00<.*it/s\]", final_line(err))
+    # A 4 ms cost for about half a second: the line keeps redrawing while the costs run
+    # (it drew three times when it counted the walks as produced).
+    out = run("import time\n"
+              "tarvex.stats('AAAA', [[[float(i), 0, 0] for i in range(4)]],"
+              " lambda s, c: time.sleep(0.004) or 1.0, sample_size=120, method='dimerize', pbar=True)")
+    assert out.stderr.decode().count("\x1b[?25l") >= 7
 
 
 def test_terminal_width_is_used():
@@ -127,6 +136,31 @@ def test_redirected_stderr_gets_plain_lines_and_fd_2_nothing():
     assert re.fullmatch(r"100%\|█+\| 200/200 \[00:00<00:00, " + RATE + r"it/s\]", lines[3].rsplit("\r", 1)[-1])
     first = lines[3].split("\r")[1]
     assert re.fullmatch(r"  0%\| +\| 0/200 \[00:00<\?, \?it/s\]", first) and len(first) == 80
+
+
+@pytest.mark.parametrize("interrupted_write", [3, 2])
+def test_ctrl_c_while_the_stream_writes_ends_the_call(interrupted_write):
+    # A signal handler's KeyboardInterrupt inside the stream's write is Ctrl-C, not a broken
+    # stream: the call ends with it. Write 2 of a 2-write call is its last line.
+    import contextlib
+    import io
+
+    import tarvex
+
+    class Interrupting(io.StringIO):
+        writes = 0
+
+        def write(self, text):
+            Interrupting.writes += 1
+            if Interrupting.writes == interrupted_write:
+                raise KeyboardInterrupt
+            return super().write(text)
+
+    size = 3 * 10**6 if interrupted_write == 3 else 5
+    gt = [[[i * 3.8, 0.0, 0.0] for i in range(10)]]
+    with pytest.raises(KeyboardInterrupt), contextlib.redirect_stderr(Interrupting()):
+        tarvex.stats("A" * 10, gt, {"A": {"A": -1.0}}, sample_size=size, pbar=True)
+    assert Interrupting.writes <= 4
 
 
 def test_a_failing_stream_is_reported_once_and_never_stops_the_run():

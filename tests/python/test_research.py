@@ -44,6 +44,8 @@ def test_a_seed_repeats_walks_and_results_at_any_thread_count(threads, trpcage, 
         assert np.array_equal(walks, again_walks) and again == result
     other, _ = run(1, 2**70 + 6)
     assert not np.array_equal(walks, other)
+    with pytest.raises(TypeError, match="not bool"):
+        tarvex.seed(True)  # as set_num_threads(True): a flag is not a number
 
 
 @pytest.mark.parametrize("method, size", [("pivot", 40), ("dimerize", 40), ("enumerate", 0)])

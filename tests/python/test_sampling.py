@@ -110,7 +110,8 @@ def test_pivot_and_dimerize_agree_on_end_to_end_distance():
 SIGINT_SCRIPT = textwrap.dedent("""
     import math, sys, tarvex
     calls = {
-        "enumerate": lambda: tarvex.sample_solutions(16, method="enumerate", lattice="fcc"),
+        "enumerate": lambda: tarvex.stats("A" * 12, [[[float(i), 0, 0] for i in range(12)]],
+                                          {"A": {"A": -1.0}}, method="enumerate", lattice="cubic"),
         "dimerize": lambda: tarvex.sample_solutions(2000, 10**4, method="dimerize"),
         "thermalize": lambda: tarvex.sample_solutions(3000, 1, thermalization_factor=10**9),
         "minimize": lambda: tarvex.minimize_rmsd([[[float(i), 0, 0] for i in range(16)]],

@@ -212,3 +212,29 @@ def test_progress_bars_from_several_threads_share_the_display():
     assert err.count("\n") >= 16
     assert err.count("300/300") >= 4 and err.count("200/200") >= 4
     assert "Traceback" not in err
+
+
+GIL_SCRIPT = textwrap.dedent("""
+    import threading, time, tarvex
+    ticks, stop = [], []
+    def ticker():
+        while not stop:
+            ticks.append(time.monotonic())
+            time.sleep(0.005)
+    thread = threading.Thread(target=ticker)
+    thread.start()
+    start = time.monotonic()
+    tarvex.sample_solutions(9, method="enumerate", lattice="cubic")  # 387,966 walks, built as lists
+    end = time.monotonic()
+    stop.append(1)
+    thread.join()
+    inside = [t for t in ticks if start <= t <= end]
+    gaps = [b - a for a, b in zip([start] + inside, inside + [end])]
+    print(max(gaps) < (end - start) / 2)
+""")
+
+
+def test_other_threads_run_while_a_large_result_is_built():
+    # Building the lists holds the interpreter lock; it lets go between chunks.
+    out = subprocess.run([sys.executable, "-c", GIL_SCRIPT], capture_output=True, text=True, timeout=120)
+    assert out.stdout.split() == ["True"], out.stderr[-2000:]

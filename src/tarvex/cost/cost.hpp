@@ -54,8 +54,15 @@ class HostCost {
   // out[c] for conformation c at points[c * n, (c + 1) * n); the host may
   // take its lock once for the whole batch.
   virtual void evaluate_batch(std::span<const Point> points, std::size_t n, std::span<double> out) {
-    for (std::size_t c = 0; c < out.size(); ++c) out[c] = evaluate(points.subspan(c * n, n));
+    for (completed_ = 0; completed_ < out.size(); ++completed_)
+      out[completed_] = evaluate(points.subspan(completed_ * n, n));
   }
+  // Conformations of the last batch whose cost is in out, also after the
+  // batch failed: those before the failing one.
+  std::size_t completed() const noexcept { return completed_; }
+
+ protected:
+  std::size_t completed_ = 0;
 };
 
 struct PythonCost {

@@ -20,6 +20,8 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
+std::atomic<std::size_t> abandoned_threads{0};  // still stuck; see LuaThread()
+
 // The owner waits for a result by yielding its CPU for a short while before
 // it sleeps: evaluations handed over one by one often finish within it, and
 // a sleeping owner would pay its own wake-up on top of the Lua thread's. The
@@ -56,6 +58,7 @@ struct LuaThread::Shared {
   bool stop = false;              // the owner gave up: run no more Lua code
   bool open = false;              // state is open: interrupt() may reach it
   bool closed = false;            // the state is closed for good
+  bool abandoned = false;         // counted in abandoned_threads
   std::exception_ptr failure;     // what the last task threw
   // Touched by the Lua thread only (and by interrupt() while open):
   std::optional<LuaState> state;
@@ -116,14 +119,23 @@ void* thread_main(void* argument) {
     s.busy.store(false, std::memory_order_release);
     s.to_owner.notify_all();
   }
+  const bool abandoned = s.abandoned;
   lock.unlock();
   s.close_state();
+  if (abandoned) abandoned_threads.fetch_sub(1);
   return nullptr;
 }
 
 }  // namespace
 
-LuaThread::LuaThread() : shared_(std::make_shared<Shared>()) {
+LuaThread::LuaThread() {
+  // Each stuck thread keeps its state and its stack's address space (some
+  // 280 MB): past a few, new Lua work is refused rather than the process
+  // running out of threads or memory later, somewhere less clear.
+  if (const std::size_t stuck = abandoned_threads.load(); stuck >= kMaxAbandoned)
+    fail("{} Lua threads are still stuck in code that could not be interrupted (a loop in a finaliser, or a "
+         "C function that does not return); no new Lua cost can run in this process", stuck);
+  shared_ = std::make_shared<Shared>();
   pthread_attr_t attributes;
   if (pthread_attr_init(&attributes) != 0) throw std::bad_alloc();
   pthread_attr_setstacksize(&attributes, kStackSize);
@@ -241,6 +253,8 @@ void LuaThread::settle(Clock::time_point deadline) noexcept {
   // Abandoned: it keeps its share of the state and frees it if it ever
   // finishes. Until then it only runs when nothing else wants the CPU.
   s.quit = true;
+  s.abandoned = true;
+  abandoned_threads.fetch_add(1);
   lock.unlock();
   // Through the handle, still ours until detached: a thread id alone could
   // by then belong to another thread.

@@ -41,6 +41,8 @@ class LuaThread {
   // kLuaStackReserve) and for nested coroutines beside it. Only the pages
   // used are ever backed by memory.
   static constexpr std::size_t kStackSize = std::size_t{256} << 20;
+  // Abandoned threads past which no new one starts (PanicException).
+  static constexpr std::size_t kMaxAbandoned = 8;
 
   // Starts the thread; the state is created by the first job.
   LuaThread();

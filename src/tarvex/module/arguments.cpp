@@ -17,6 +17,18 @@ namespace tarvex::py {
 
 void require_walk_memory(std::uint64_t n) { require_memory(n, 64, "a walk of that many points"); }
 
+std::uint64_t bound_and_count_enumeration(SamplingRun& run, std::uint64_t bytes_each, const char* what) {
+  if (run.method.kind != SamplingMethod::Kind::enumerate) return 0;
+  run.bound_enumeration(bytes_each, what);
+  SamplingRun counted = run;
+  counted.pbar = false;
+  Poll poll(check_signals);
+  const ReleasedGil released;
+  std::uint64_t count = 0;
+  sample_lattice_walks(counted, poll, [&](const LatticeWalk&, double) { ++count; });
+  return count;
+}
+
 StatsArguments bind_stats(const char* name, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   auto [seq, gt, cost, sample_size, method, thermalization, autocorrelation, lattice, arc_length, kmin, dmax,
         pbar] =
@@ -38,8 +50,9 @@ SampleScores score_samples(const StatsArguments& a) {
       parse_method(a.method.value_or("pivot"), true, {a.thermalization_factor, a.autocorrelation_factor});
   const LatticeKind lattice = parse_lattice(a.lattice);
   const GroundTruth gt = build_ground_truth(a.gt);
-  const SamplingRun run{walk_length(a.seq), a.sample_size, method, lattice, a.arc_length, a.pbar};
+  SamplingRun run{walk_length(a.seq), a.sample_size, method, lattice, a.arc_length, a.pbar};
   require_walk_memory(run.n);
+  bound_and_count_enumeration(run, 64, "the costs and RMSDs of that many samples");
   // Every sample keeps its cost and RMSD, and the ranking sorts both.
   if (method.kind != SamplingMethod::Kind::enumerate)
     require_memory(run.sample_size, 64, "the costs and RMSDs of that many samples");

@@ -20,6 +20,12 @@ inline std::uint64_t walk_length(std::string_view seq) { return seq.size(); }
 // conformation), checked before a sampler is built.
 void require_walk_memory(std::uint64_t n);
 
+// Bounds an enumeration by the memory its walks would take (bytes_each per
+// walk kept) and counts it first, without the interpreter lock: a run too
+// large fails after counting what fits, before any walk is scored or built.
+// Returns the count; does nothing (returns 0) for the other methods.
+std::uint64_t bound_and_count_enumeration(SamplingRun& run, std::uint64_t bytes_each, const char* what);
+
 // The arguments of stats, correlation and sample_scores.
 struct StatsArguments {
   std::string_view seq;

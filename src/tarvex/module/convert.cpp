@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 
 #include "tarvex/fail.hpp"
+#include "tarvex/module/gil.hpp"
 #include "tarvex/reserve.hpp"
 
 namespace tarvex::py {
@@ -78,6 +80,11 @@ std::uint64_t to_unsigned(PyObject* obj) {
 
 double to_float(PyObject* obj) {
   if (PyFloat_CheckExact(obj)) return PyFloat_AS_DOUBLE(obj);
+  // NumPy's complex scalars convert by dropping the imaginary part.
+  if (PyComplex_Check(obj) || std::strstr(Py_TYPE(obj)->tp_name, "complex") != nullptr) {
+    PyErr_Format(PyExc_TypeError, "must be real number, not %.200s", Py_TYPE(obj)->tp_name);
+    throw ErrorSet{};
+  }
   const double value = PyFloat_AsDouble(obj);
   if (value == -1.0 && PyErr_Occurred()) throw ErrorSet{};
   return value;
@@ -137,17 +144,18 @@ Point to_point(PyObject* obj) {
 }
 
 // Coordinates of a NumPy array read through the buffer protocol, without an
-// object per element. Only NumPy's own ndarray qualifies: its rows iterate
-// exactly as its buffer reads, which other exporters do not promise (a
-// multi-dimensional memoryview cannot be iterated, a matrix iterates as
-// two-dimensional rows, a masked array as masked values). Other element
-// types, byte orders and shapes take the sequence path and its messages.
+// object per element. Only NumPy's own ndarray and memoryview qualify: an
+// ndarray's rows iterate exactly as its buffer reads, which other exporters
+// do not promise (a matrix iterates as two-dimensional rows, a masked array
+// as masked values), and a multi-dimensional memoryview cannot be iterated at
+// all. Other element types, byte orders and shapes of an ndarray take the
+// sequence path and its messages; a memoryview is refused.
 class CoordinateArray {
  public:
   // Usable when obj is such an array of float64 or float32 with `rank`
   // dimensions, the last of them 3.
   CoordinateArray(PyObject* obj, int rank) {
-    if (std::strcmp(Py_TYPE(obj)->tp_name, "numpy.ndarray") != 0) return;
+    if (std::strcmp(Py_TYPE(obj)->tp_name, "numpy.ndarray") != 0 && !PyMemoryView_Check(obj)) return;
     if (PyObject_GetBuffer(obj, &view_, PyBUF_RECORDS_RO) != 0) {
       PyErr_Clear();  // not exportable as asked: the sequence path decides
       return;
@@ -209,12 +217,27 @@ class CoordinateArray {
 
 }  // namespace
 
+namespace {
+
+[[noreturn]] void refuse_memoryview(int rank) {
+  PyErr_Format(PyExc_TypeError, "a memoryview of coordinates must hold float64 or float32 values in %d dimensions, "
+               "the last of length 3", rank);
+  throw ErrorSet{};
+}
+
+}  // namespace
+
 Conformation to_structure(PyObject* obj) {
   if (const CoordinateArray array(obj, 2); array.usable()) return array.structure(0);
+  if (PyMemoryView_Check(obj) && PyMemoryView_GET_BUFFER(obj)->ndim != 1) refuse_memoryview(2);
   return to_list<Point>(obj, to_point);
 }
 
 std::vector<Conformation> to_structure_list(PyObject* obj) {
+  if (PyMemoryView_Check(obj)) {
+    const CoordinateArray array(obj, 3);
+    if (!array.usable()) refuse_memoryview(3);
+  }
   if (const CoordinateArray array(obj, 3); array.usable()) {
     std::vector<Conformation> out;
     out.reserve(array.extent(0));
@@ -224,7 +247,13 @@ std::vector<Conformation> to_structure_list(PyObject* obj) {
   return to_list<Conformation>(obj, to_structure);
 }
 
-void result_failed() {
+void result_failed(std::uint64_t bytes) {
+  if (PyErr_ExceptionMatches(PyExc_MemoryError)) {
+    PyErr_Clear();
+    PyErr_Format(PyExc_MemoryError, "the result would need about %llu bytes, which could not be allocated",
+                 static_cast<unsigned long long>(bytes));
+    throw ErrorSet{};
+  }
   PyErr_PrintEx(0);
   fail("Python API call failed");
 }
@@ -303,6 +332,8 @@ namespace {
 // integers times the scale, so one object per integer serves every point (NaN
 // aside: a NaN scale gives distinct objects, as the other results do). The
 // values are those of to_conformation, double(c) * scale.
+constexpr std::chrono::milliseconds kResultPause{50};
+
 class CoordinateFloats {
  public:
   CoordinateFloats(std::span<const LatticePoint> walks, double scale) : scale_(scale) {
@@ -337,8 +368,16 @@ PyRef new_walk_list(std::span<const LatticePoint> walks, std::size_t n, std::siz
   const CollectionSuspended suspended;
   CoordinateFloats floats(walks, scale);
   PyRef list = PyRef::check(PyList_New(static_cast<Py_ssize_t>(count)));
-  for (std::size_t i = 0; i < count; ++i)
+  // Seconds of building for a large result: Ctrl-C is heard, and other Python
+  // threads run, between chunks. No one else can see the list yet.
+  auto next_pause = std::chrono::steady_clock::now() + kResultPause;
+  for (std::size_t i = 0; i < count; ++i) {
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), points_object(walks.subspan(i * n, n), floats));
+    if (i % 256 != 255 || std::chrono::steady_clock::now() < next_pause) continue;
+    if (PyErr_CheckSignals() < 0) throw Interrupted{};
+    { const ReleasedGil others_run; }
+    next_pause = std::chrono::steady_clock::now() + kResultPause;
+  }
   return list;
 }
 

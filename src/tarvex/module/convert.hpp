@@ -33,19 +33,21 @@ PyRef new_conformation(std::span<const Point> points);
 // conformations they make: each coordinate times scale.
 PyRef new_walk_list(std::span<const LatticePoint> walks, std::size_t n, std::size_t count, double scale);
 
-// Prints the pending error and ends the call as an internal failure.
-[[noreturn]] void result_failed();
+// No memory for the result (about `bytes`): MemoryError naming the size.
+// Anything else: prints the pending error and ends the call as an internal failure.
+[[noreturn]] void result_failed(std::uint64_t bytes);
 
-// The result of one of the six functions, as build() makes it. Only here does
-// an interpreter failure not pass as it is: when the result object cannot be
-// created, the error is printed and the call ends as an internal failure
-// ("Python API call failed"), as documented.
+// The result of one of the six functions, as build() makes it, about `bytes`
+// large. Only here does an interpreter failure not pass as it is: when the
+// result object cannot be created for want of memory, the call raises
+// MemoryError naming the size; for any other reason the error is printed and
+// the call ends as an internal failure ("Python API call failed").
 template <class Build>
-PyRef build_result(Build&& build) {
+PyRef build_result(Build&& build, std::uint64_t bytes) {
   try {
     return std::forward<Build>(build)();
   } catch (const ErrorSet&) {
-    result_failed();
+    result_failed(bytes);
   }
 }
 

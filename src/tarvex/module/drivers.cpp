@@ -48,32 +48,37 @@ PyRef statistics_object(const SampleStatistics& s) {
 PyRef stats(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   const StatsArguments a = bind_stats("stats", args, nargs, kwnames);
   const SampleScores sample = score_samples(a);
+  Poll poll(check_signals);
   const SampleStatistics statistics = [&] {
     const ReleasedGil released;
-    return sample_statistics(sample.costs, sample.rmsds);
+    return sample_statistics(sample.costs, sample.rmsds, &poll);
   }();
-  return build_result([&] { return statistics_object(statistics); });
+  return build_result([&] { return statistics_object(statistics); }, 512);
 }
 
 PyRef correlation(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   const StatsArguments a = bind_stats("correlation", args, nargs, kwnames);
   const SampleScores sample = score_samples(a);
+  Poll poll(check_signals);
   const double value = [&] {
     const ReleasedGil released;
-    return spearman_correlation(sample.costs, sample.rmsds);
+    return spearman_correlation(sample.costs, sample.rmsds, &poll);
   }();
-  return build_result([&] { return new_float(value); });
+  return build_result([&] { return new_float(value); }, 24);
 }
 
 PyRef sample_solutions(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  const SamplingRun run = bind_sampling("sample_solutions", args, nargs, kwnames);
+  SamplingRun run = bind_sampling("sample_solutions", args, nargs, kwnames);
   const bool counted = run.method.kind != SamplingMethod::Kind::enumerate;
-  // Each walk becomes a list of point lists: some tens of bytes per point at the least.
-  if (counted) require_memory(run.sample_size, 64 + 88 * std::max<std::uint64_t>(run.n, 1), "that many walks");
+  // Each walk becomes a list of point lists, 2,152 bytes for 20 points as
+  // measured, and its points are kept until then.
+  const std::uint64_t walk_bytes = 72 + 104 * std::max<std::uint64_t>(run.n, 1);
+  if (counted) require_memory(run.sample_size, walk_bytes, "that many walks");
+  const std::uint64_t enumerated = bound_and_count_enumeration(run, walk_bytes, "that many walks");
   // One buffer for every walk's points: no allocation per walk.
   std::vector<LatticePoint> walks;
   const std::size_t n = static_cast<std::size_t>(run.n);
-  if (counted) walks.reserve(reserve_for(run.sample_size * std::min<std::uint64_t>(run.n, 1u << 16)));
+  walks.reserve(reserve_for((counted ? run.sample_size : enumerated) * std::min<std::uint64_t>(run.n, 1u << 16)));
   std::size_t count = 0;
   double scale = 0.0;
   Poll poll(check_signals);
@@ -85,7 +90,7 @@ PyRef sample_solutions(PyObject* const* args, Py_ssize_t nargs, PyObject* kwname
       ++count;
     });
   }
-  return build_result([&] { return new_walk_list(walks, n, count, scale); });
+  return build_result([&] { return new_walk_list(walks, n, count, scale); }, count * walk_bytes);
 }
 
 PyRef minimize_cost(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -112,7 +117,7 @@ PyRef minimize_cost(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
     close_cost(cost);
     return found;
   }();
-  return build_result([&] { return new_conformation(best); });
+  return build_result([&] { return new_conformation(best); }, 72 + 104 * best.size());
 }
 
 PyRef minimize_rmsd(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -134,7 +139,7 @@ PyRef minimize_rmsd(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
     const ReleasedGil released;
     return minimise_over_walks(n, lattice, arc_length, pbar, poll, score, true, ScoreOrder::anywhere);
   }();
-  return build_result([&] { return new_conformation(best); });
+  return build_result([&] { return new_conformation(best); }, 72 + 104 * best.size());
 }
 
 PyRef rmsd(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -145,7 +150,7 @@ PyRef rmsd(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     const ReleasedGil released;
     return ground_truth_rmsd(gt, sol);
   }();
-  return build_result([&] { return new_float(value); });
+  return build_result([&] { return new_float(value); }, 24);
 }
 
 }  // namespace tarvex::py

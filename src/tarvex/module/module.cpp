@@ -1,4 +1,6 @@
 // The module entry: its function table, PanicException and the guard against subinterpreters.
+#include <cxxabi.h>
+
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -49,8 +51,11 @@ using Impl = PyRef (*)(PyObject* const*, Py_ssize_t, PyObject*);
 template <Impl impl>
 PyObject* entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   forget_cost_exception();
+  forget_deferred_stop();
   try {
-    return impl(args, nargs, kwnames).release();
+    PyRef result = impl(args, nargs, kwnames);
+    if (!restore_deferred_stop()) return result.release();
+    return nullptr;  // Ctrl-C in the last line of the progress bar
   } catch (const ErrorSet&) {
   } catch (const Interrupted&) {
   } catch (const Panic& failure) {
@@ -65,10 +70,13 @@ PyObject* entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
     PyErr_NoMemory();
   } catch (const std::exception& failure) {
     raise_panic(failure.what());
+  } catch (const abi::__forced_unwind&) {
+    throw;  // the interpreter ends this thread (exit with daemon threads)
   } catch (...) {
     raise_panic("unknown internal failure");
   }
-  if (!PyErr_Occurred()) raise_panic("internal failure without a message");
+  if (!PyErr_Occurred() && !restore_deferred_stop()) raise_panic("internal failure without a message");
+  forget_deferred_stop();
   return nullptr;
 }
 

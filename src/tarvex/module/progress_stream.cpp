@@ -46,9 +46,18 @@ class PythonStream final : public ProgressStream {
     PyRef written = str ? PyRef(PyObject_CallMethod(stream_.get(), "write", "O", str.get())) : PyRef();
     PyRef flushed = written ? PyRef(PyObject_CallMethod(stream_.get(), "flush", nullptr)) : PyRef();
     if (flushed) return;
+    // KeyboardInterrupt, SystemExit: raised by a signal handler that ran in
+    // the stream's Python code, not by the stream. The call ends with it at
+    // its next check, as it would have anywhere else.
+    PyRef exc = take_error();
+    if (exc && !PyErr_GivenExceptionMatches(exc.get(), PyExc_Exception)) {
+      defer_stop(std::move(exc));
+      return;
+    }
     // A broken stream is reported once and then left alone: the run goes on
     // without its progress line rather than failing or repeating the report.
     failed_ = true;
+    if (exc) restore_error(std::move(exc));
     PyErr_WriteUnraisable(stream_.get());
   }
 

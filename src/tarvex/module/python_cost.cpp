@@ -86,7 +86,8 @@ class CallableCost final : public HostCost {
 
   void evaluate_batch(std::span<const Point> points, std::size_t n, std::span<double> out) override {
     const HeldGil gil;
-    for (std::size_t c = 0; c < out.size(); ++c) out[c] = evaluate_held(points.subspan(c * n, n));
+    for (completed_ = 0; completed_ < out.size(); ++completed_)
+      out[completed_] = evaluate_held(points.subspan(completed_ * n, n));
   }
 
  private:

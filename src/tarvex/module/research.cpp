@@ -26,7 +26,7 @@ PyObject* scores_type = nullptr;  // the named tuple type Scores, made at import
 
 // The bytes of a non-negative integer of any size, least significant first.
 std::vector<unsigned char> seed_bytes(PyObject* value) {
-  if (!PyIndex_Check(value)) {
+  if (PyBool_Check(value) || !PyIndex_Check(value)) {
     PyErr_Format(PyExc_TypeError, "the seed must be a non-negative int or None, not %.200s", Py_TYPE(value)->tp_name);
     throw ErrorSet{};
   }
@@ -87,7 +87,7 @@ PyRef seed(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
 }
 
 PyRef sample_array(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  const SamplingRun run = bind_sampling("sample_array", args, nargs, kwnames);
+  SamplingRun run = bind_sampling("sample_array", args, nargs, kwnames);
   numpy("sample_array");
   Poll poll(check_signals);
   const std::size_t n = static_cast<std::size_t>(run.n);
@@ -95,6 +95,9 @@ PyRef sample_array(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   // The enumeration is counted first (it is cheap next to filling the array),
   // so the array is made once at its final size.
   if (run.method.kind == SamplingMethod::Kind::enumerate) {
+    // Counting stops where the array could no longer fit: 10^15 walks are
+    // refused after some millions, not after years.
+    run.bound_enumeration(24 * std::max<std::uint64_t>(n, 1), "an array of that many walks");
     const ReleasedGil released;
     count = count_walks(run, poll);
   }
@@ -138,16 +141,13 @@ PyRef score(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   Poll poll(check_signals);
   const SampleScores scores = [&] {
     const ReleasedGil released;
-    std::optional<ProgressBar> bar;
-    if (pbar) bar.emplace(conformations.size());
     Evaluation evaluation(gt.points, cost, gt, poll);
     evaluation.reserve(conformations.size());
+    if (pbar) evaluation.show_progress(conformations.size());
     for (const Conformation& conformation : conformations) {
       poll();
-      if (bar) bar->tick();
       evaluation.add(conformation);
     }
-    if (bar) bar->close();
     SampleScores scores = evaluation.finish();
     close_cost(cost);
     return scores;

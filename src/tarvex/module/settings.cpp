@@ -35,6 +35,13 @@ std::size_t to_thread_count(PyObject* obj) {
 PyRef set_num_threads(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   auto [n] = bind_arguments("set_num_threads", args, nargs, kwnames, required("n", to_thread_count));
   set_thread_count(n);
+  if (const std::size_t started = start_threads(); started < n) {
+    if (PyErr_WarnFormat(PyExc_RuntimeWarning, 1,
+                         "only %zu of the %zu threads asked for could be started (a limit of this process or "
+                         "system); using %zu",
+                         started, static_cast<std::size_t>(n), started) < 0)
+      throw ErrorSet{};
+  }
   return PyRef::borrow(Py_None);
 }
 

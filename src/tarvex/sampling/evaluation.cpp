@@ -1,6 +1,8 @@
 // Per-sample evaluation: the RMSD and the cost of every conformation, in batches on the pool's threads.
 #include "tarvex/sampling/evaluation.hpp"
 
+#include <cxxabi.h>
+
 #include <algorithm>
 #include <atomic>
 #include <exception>
@@ -51,6 +53,44 @@ Evaluation::Evaluation(std::size_t points, CostFunction& cost, const GroundTruth
 
 Evaluation::~Evaluation() = default;
 
+void Evaluation::show_progress(std::optional<std::uint64_t> total) {
+  progress_ = true;
+  total_ = total;
+}
+
+void Evaluation::open_bar() {
+  if (progress_ && !bar_) bar_.emplace(total_);
+}
+
+void Evaluation::evaluate_host_costs(Batch& batch) {
+  if (!bar_) {
+    evaluate_costs(*cost_, batch.points, points_, batch.costs);
+    return;
+  }
+  HostCost& host = *std::get<PythonCost>(*cost_).host;
+  const std::span<const Point> points(batch.points);
+  const std::span<double> costs(batch.costs);
+  for (std::size_t done = 0; done < batch.count;) {
+    const std::size_t k = std::min(host_chunk_, batch.count - done);
+    const Clock::time_point start = Clock::now();
+    try {
+      host.evaluate_batch(points.subspan(done * points_, k * points_), points_, costs.subspan(done, k));
+    } catch (...) {
+      bar_->tick(host.completed());  // the walks scored before the failing one
+      throw;
+    }
+    bar_->tick(k);
+    done += k;
+    // Doubling while a chunk is short keeps a fast cost's lock taken once for many walks.
+    const Clock::duration took = Clock::now() - start;
+    if (took < ProgressBar::kMinInterval / 4 && host_chunk_ < batch_size_) {
+      host_chunk_ *= 2;
+    } else if (took > ProgressBar::kMinInterval && host_chunk_ > 1) {
+      host_chunk_ /= 2;
+    }
+  }
+}
+
 void Evaluation::reserve(std::uint64_t expected) {
   scores_.costs.reserve(reserve_for(expected));
   scores_.rmsds.reserve(reserve_for(expected));
@@ -90,9 +130,11 @@ void Evaluation::score_in_order(std::span<const Point> conformation) {
   const double cost = evaluate_cost(*cost_, conformation);
   scores_.rmsds.push_back(rmsd);
   scores_.costs.push_back(cost);
+  if (bar_) bar_->tick();
 }
 
 void Evaluation::add(std::span<const Point> conformation) {
+  open_bar();
   if (fails_in_order(conformation.size())) return score_in_order(conformation);
   if (open_ && !open_->walks.empty()) dispatch();
   Batch& batch = open_batch();
@@ -101,6 +143,7 @@ void Evaluation::add(std::span<const Point> conformation) {
 }
 
 void Evaluation::add(std::span<const LatticePoint> walk, double scale) {
+  open_bar();
   if (fails_in_order(walk.size())) {
     Conformation conformation;
     to_conformation(walk, scale, conformation);
@@ -137,6 +180,8 @@ void Evaluation::dispatch() {
         else
           contact.evaluate_batch(batch.points, points_, batch.costs);
       }
+    } catch (const abi::__forced_unwind&) {
+      throw;  // a thread ended by pthread_exit
     } catch (...) {
       batch.failure = std::current_exception();
     }
@@ -149,7 +194,9 @@ void Evaluation::dispatch() {
     lua_batch_ = &batch;
   } else if (!anywhere_) {
     try {
-      evaluate_costs(*cost_, batch.points, points_, batch.costs);
+      evaluate_host_costs(batch);
+    } catch (const abi::__forced_unwind&) {
+      throw;  // a thread ended by pthread_exit
     } catch (...) {
       batch.cost_failure = std::current_exception();
       cost_failed_ = true;
@@ -168,6 +215,8 @@ void Evaluation::finish_lua() {
     lua_->wait();
   } catch (const Interrupted&) {
     throw;  // Ctrl-C ends the call at once
+  } catch (const abi::__forced_unwind&) {
+    throw;  // a thread ended by pthread_exit
   } catch (...) {
     batch.cost_failure = std::current_exception();
     cost_failed_ = true;
@@ -183,19 +232,28 @@ void Evaluation::collect_oldest() {
   if (batch->cost_failure) std::rethrow_exception(batch->cost_failure);
   scores_.rmsds.insert(scores_.rmsds.end(), batch->rmsds.begin(), batch->rmsds.end());
   scores_.costs.insert(scores_.costs.end(), batch->costs.begin(), batch->costs.end());
+  // Host costs are counted as they are scored, in dispatch().
+  if (bar_ && (anywhere_ || lua_ != nullptr)) bar_->tick(batch->count);
   spare_.push_back(std::move(batch));
 }
 
 SampleScores Evaluation::finish() {
+  open_bar();
   dispatch();
   while (!in_flight_.empty()) collect_oldest();
+  if (bar_) bar_->close();
   return std::move(scores_);
 }
 
 SampleScores evaluate_samples(const SamplingRun& run, CostFunction& cost, const GroundTruth& gt, Poll& poll) {
   Evaluation evaluation(run.n, cost, gt, poll);
-  if (run.method.kind != SamplingMethod::Kind::enumerate) evaluation.reserve(run.sample_size);
-  sample_lattice_walks(run, poll, [&](const LatticeWalk& walk, double scale) { evaluation.add(walk, scale); });
+  const bool enumerate = run.method.kind == SamplingMethod::Kind::enumerate;
+  if (!enumerate) evaluation.reserve(run.sample_size);
+  // The line counts walks scored, not walks produced ahead of their scores.
+  SamplingRun unbarred = run;
+  unbarred.pbar = false;
+  if (run.pbar) evaluation.show_progress(enumerate ? std::nullopt : std::optional<std::uint64_t>(run.sample_size));
+  sample_lattice_walks(unbarred, poll, [&](const LatticeWalk& walk, double scale) { evaluation.add(walk, scale); });
   return evaluation.finish();
 }
 

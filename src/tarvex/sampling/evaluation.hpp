@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "tarvex/compare/rmsd.hpp"
 #include "tarvex/cost/cost.hpp"
 #include "tarvex/poll.hpp"
+#include "tarvex/sampling/progress.hpp"
 #include "tarvex/sampling/sampling.hpp"
 #include "tarvex/thread_pool.hpp"
 #include "tarvex/walks/lattice_point.hpp"
@@ -39,6 +41,10 @@ class Evaluation {
   // Room for the scores of this many conformations (a hint, capped).
   void reserve(std::uint64_t expected);
 
+  // A progress line of the conformations scored (cost and RMSD done), out of
+  // total; it opens with the first conformation added and ends with finish().
+  void show_progress(std::optional<std::uint64_t> total);
+
   void add(std::span<const Point> conformation);
   // A lattice walk, each coordinate times scale.
   void add(std::span<const LatticePoint> walk, double scale);
@@ -55,6 +61,10 @@ class Evaluation {
   bool fails_in_order(std::size_t points) const;
   void score_in_order(std::span<const Point> conformation);
   void dispatch();
+  // The host cost of a batch, here, in chunks that each end within a redraw
+  // interval so that the line moves while a slow cost runs.
+  void evaluate_host_costs(Batch& batch);
+  void open_bar();
   // Waits for the batch on the Lua thread, if any; its failure stays with it.
   void finish_lua();
   void collect_oldest();
@@ -72,6 +82,10 @@ class Evaluation {
   std::deque<std::unique_ptr<Batch>> in_flight_;
   std::vector<std::unique_ptr<Batch>> spare_;
   SampleScores scores_;
+  bool progress_ = false;
+  std::optional<std::uint64_t> total_;
+  std::optional<ProgressBar> bar_;
+  std::size_t host_chunk_ = 1;
   // Last, so that it goes first: its destructor waits for the workers still
   // holding batches of a failed run before the batches go.
   TaskGroup group_;

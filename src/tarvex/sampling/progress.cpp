@@ -265,7 +265,7 @@ void ProgressBar::draw_on_stream(Clock::time_point now, bool last) {
 void ProgressBar::update_and_redraw(Clock::time_point now) {
   if (stream_) {
     draw_on_stream(now, false);
-    next_redraw_ = now + kMinInterval;
+    next_redraw_ = now + kStreamInterval;
     return;
   }
   BarRegistry& registry = BarRegistry::instance();

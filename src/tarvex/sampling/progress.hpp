@@ -99,6 +99,8 @@ class ProgressBar {
 
   // At most 24 redraws a second.
   static constexpr Clock::duration kMinInterval = std::chrono::nanoseconds(41'666'667);
+  // On a stream, twice a second: a notebook keeps every redraw it is sent.
+  static constexpr Clock::duration kStreamInterval = std::chrono::milliseconds(500);
 
  private:
   void update_and_redraw(Clock::time_point now);

@@ -1,9 +1,11 @@
 // The sampling driver: the one loop through which every produced walk passes.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 
+#include "tarvex/memory.hpp"
 #include "tarvex/poll.hpp"
 #include "tarvex/sampling/progress.hpp"
 #include "tarvex/walks/dimerize.hpp"
@@ -25,6 +27,19 @@ struct SamplingRun {
   LatticeKind lattice = LatticeKind::tetrahedral;
   double arc_length = 3.8;
   bool pbar = false;
+  // The walks an enumeration may produce before it fails with MemoryExceeded:
+  // the caller keeps walk_bytes for each, and the count is known only at the end.
+  std::uint64_t max_walks = UINT64_MAX;
+  std::uint64_t walk_bytes = 0, memory_limit = 0;
+  const char* walks_what = "";
+
+  void bound_enumeration(std::uint64_t bytes_each, const char* what) {
+    if (method.kind != SamplingMethod::Kind::enumerate) return;
+    memory_limit = usable_memory();
+    walk_bytes = std::max<std::uint64_t>(bytes_each, 1);
+    max_walks = memory_limit / walk_bytes;
+    walks_what = what;
+  }
 };
 
 namespace detail {
@@ -60,7 +75,10 @@ void sample_walks_on(const SamplingRun& run, Poll& poll, Visitor& visit) {
     case SamplingMethod::Kind::enumerate: {
       WalkEnumerator<K> enumerator(run.n);
       if (run.pbar) bar.emplace(std::nullopt);
+      std::uint64_t produced = 0;
       while (const LatticeWalk* walk = enumerator.next()) {
+        if (++produced > run.max_walks) [[unlikely]]
+          exceed_memory(produced, run.walk_bytes, run.memory_limit, run.walks_what);
         poll();
         if (bar) bar->tick();
         deliver(*walk);

@@ -15,6 +15,8 @@ namespace {
 
 // Samples from this size on rank their two lists side by side.
 constexpr std::size_t kParallelRanks = 4096;
+// Sorted at a time between polls: some tens of milliseconds.
+constexpr std::size_t kSortBlock = std::size_t{1} << 19;
 
 struct Ranked {
   double value;
@@ -38,14 +40,26 @@ double mean_of(std::span<const double> v) {
 
 }  // namespace
 
-std::vector<double> average_ranks(std::span<const double> values) {
+std::vector<double> average_ranks(std::span<const double> values, Poll* poll) {
   const std::size_t n = values.size();
   std::vector<double> ranks(n);
   if (n == 0) return ranks;
 
   std::vector<Ranked> sorted(n);
   for (std::size_t i = 0; i < n; ++i) sorted[i] = {values[i], i};
-  std::stable_sort(sorted.begin(), sorted.end(), ranks_before);
+  // Sorted blocks merged pairwise, in order: the same order as one stable
+  // sort, with a poll after each step.
+  const auto at = [&](std::size_t i) { return sorted.begin() + static_cast<std::ptrdiff_t>(std::min(i, n)); };
+  for (std::size_t start = 0; start < n; start += kSortBlock) {
+    std::stable_sort(at(start), at(start + kSortBlock), ranks_before);
+    if (poll != nullptr) poll->check_now();
+  }
+  for (std::size_t width = kSortBlock; width < n; width *= 2) {
+    for (std::size_t start = 0; start + width < n; start += 2 * width) {
+      std::inplace_merge(at(start), at(start + width), at(start + 2 * width), ranks_before);
+      if (poll != nullptr) poll->check_now();
+    }
+  }
 
   // A run is cut by ordinary equality, so a NaN never joins a run and two
   // NaNs keep distinct consecutive ranks. Writing the ranks straight to their
@@ -85,14 +99,16 @@ double pearson_correlation(std::span<const double> x, std::span<const double> y)
   return num / (std::sqrt(sxx) * std::sqrt(syy));
 }
 
-double spearman_correlation(std::span<const double> x, std::span<const double> y) {
+double spearman_correlation(std::span<const double> x, std::span<const double> y, Poll* poll) {
   // The two rankings are independent sorts: large samples rank one on a worker.
   std::vector<double> rx, ry;
-  Poll poll;
+  Poll none;
+  Poll& owner = poll != nullptr ? *poll : none;
   {
-    TaskGroup group(x.size() >= kParallelRanks ? worker_count() : 0, poll);
-    group.submit([&](Poll&) { ry = average_ranks(y); });
-    rx = average_ranks(x);
+    TaskGroup group(x.size() >= kParallelRanks ? worker_count() : 0, owner);
+    // On a worker the task's poll stops it once the group is cancelled.
+    group.submit([&](Poll& task) { ry = average_ranks(y, &task); });
+    rx = average_ranks(x, &owner);
     group.wait();
   }
   return pearson_correlation(rx, ry);

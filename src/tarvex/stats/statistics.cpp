@@ -5,10 +5,10 @@
 
 namespace tarvex {
 
-SampleStatistics sample_statistics(std::span<const double> costs, std::span<const double> rmsds) {
+SampleStatistics sample_statistics(std::span<const double> costs, std::span<const double> rmsds, Poll* poll) {
   SampleStatistics s{};
   // The correlation comes first: its length checks give the failure messages.
-  s.correlation = spearman_correlation(costs, rmsds);
+  s.correlation = spearman_correlation(costs, rmsds, poll);
   const Extremes cost = scan_extremes(costs);
   const Extremes rmsd = scan_extremes(rmsds);
   s.min_cost = costs[cost.i_min];

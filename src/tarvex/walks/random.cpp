@@ -1,6 +1,9 @@
 // Keying, rekeying and block generation of the per-thread random generator.
 #include "tarvex/walks/random.hpp"
 
+#include <pthread.h>
+
+#include <atomic>
 #include <bit>
 
 #include "tarvex/walks/cipher.hpp"
@@ -51,13 +54,46 @@ void Rng::refill() {
   pos_ = 0;
 }
 
+namespace {
+
+// Counts the fork()s this process descends from. A child inherits its
+// parent's generators, key and buffered block alike: one keyed from the OS
+// must be keyed again there, or parent and children draw the same walks. A
+// seeded one goes on with its stream, so a seeded run stays reproducible.
+std::atomic<unsigned> fork_generation{0};
+
+void count_fork() { fork_generation.fetch_add(1, std::memory_order_relaxed); }
+
+struct ThreadGenerator {
+  Rng rng;
+  bool from_os = true;
+  unsigned generation = 0;
+};
+
+ThreadGenerator& thread_generator() {
+  static const bool registered = pthread_atfork(nullptr, nullptr, count_fork) == 0;
+  (void)registered;
+  thread_local ThreadGenerator own{Rng(), true, fork_generation.load(std::memory_order_relaxed)};
+  return own;
+}
+
+}  // namespace
+
 Rng& thread_rng() {
-  thread_local Rng rng;
-  return rng;
+  ThreadGenerator& own = thread_generator();
+  const unsigned generation = fork_generation.load(std::memory_order_relaxed);
+  if (own.generation != generation) [[unlikely]] {
+    own.generation = generation;
+    if (own.from_os) own.rng = Rng();
+  }
+  return own.rng;
 }
 
 void seed_thread_rng(std::optional<std::span<const unsigned char>> seed) {
-  thread_rng() = seed ? Rng::keyed(*seed) : Rng();
+  ThreadGenerator& own = thread_generator();
+  own.rng = seed ? Rng::keyed(*seed) : Rng();
+  own.from_os = !seed;
+  own.generation = fork_generation.load(std::memory_order_relaxed);
 }
 
 }  // namespace tarvex
