@@ -72,16 +72,19 @@ class CostOfWalks : public WalkEnergy {
 
 // After many moves the walk is self-avoiding and connected and the running
 // energy is the full sum, at kmin 1 and 3, with a dmax that reaches second
-// neighbours (so that pivots change pairs far along the chain).
+// neighbours (the walk scanned) and one of first neighbours only (the sites
+// within reach looked up), with pull moves and without.
 template <LatticeKind K>
 void check_running_energy() {
   const std::string seq = "HPKEHHPPKEHKPEHHPKEHPPKEHHKE";
   const double scale = lattice_scale(Lattice(K), 3.8);
   for (const std::uint64_t kmin : {1, 3}) {
-    const ContactEnergyCost cost = mixed_cost(seq, kmin, 7.8);
-    const ContactField field(cost, scale);
+    const double dmax = kmin == 1 ? 7.8 : 3.8;
+    const ContactEnergyCost cost = mixed_cost(seq, kmin, dmax);
+    const ContactField field(cost, scale, K);
     Rng rng = Rng::seeded(11 + kmin);
     BoltzmannChain<K> chain(seq.size(), 0.8, &field, nullptr, rng);
+    if (kmin == 3) chain.allow_pulls();
     std::size_t accepted = 0;
     for (int s = 0; s < 10000; ++s) accepted += chain.step();
     EXPECT_GT(accepted, 300u);
@@ -123,7 +126,7 @@ void check_law(const std::string& seq, double temperature, double arc, double dm
     boltzmann[e] += w;
     z += w;
   }
-  const ContactField field(cost, scale);
+  const ContactField field(cost, scale, K);
   CostOfWalks whole(cost, scale);
   for (const bool use_field : {true, false}) {
     Rng rng = Rng::seeded(5);

@@ -2,10 +2,11 @@
 #include "tarvex/cost/contact_delta.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 namespace tarvex {
 
-ContactField::ContactField(const ContactEnergyCost& cost, double scale)
+ContactField::ContactField(const ContactEnergyCost& cost, double scale, LatticeKind lattice)
     : n_(cost.residues),
       kmin_(std::size_t(std::min<std::uint64_t>(cost.kmin, cost.residues + 1))),
       energies_(cost.pair_energies.data()),
@@ -21,12 +22,43 @@ ContactField::ContactField(const ContactEnergyCost& cost, double scale)
   }
   row_[n_] = at;
   for (const double e : cost.pair_energies) finite_ = finite_ && std::isfinite(e);
+  // The offsets within reach that join two points of the lattice (coordinates
+  // of one parity on the bcc and diamond lattices, an even sum on fcc); kept
+  // only when they are fewer than half the points, where looking them up
+  // beats scanning the walk.
+  if (rule_.integral && rule_.maybe >= 0 && double(rule_.maybe) < 0.25 * double(n_) * double(n_)) {
+    const std::int32_t r = std::int32_t(std::sqrt(double(rule_.maybe))) + 1;
+    std::vector<LatticePoint> reach;
+    for (std::int32_t x = -r; x <= r && reach.size() <= n_ / 2; ++x)
+      for (std::int32_t y = -r; y <= r; ++y)
+        for (std::int32_t z = -r; z <= r; ++z) {
+          if (x * x + y * y + z * z > rule_.maybe || (x == 0 && y == 0 && z == 0)) continue;
+          const bool same_parity = (x & 1) == (y & 1) && (y & 1) == (z & 1);
+          if (lattice == LatticeKind::fcc && ((x + y + z) & 1) != 0) continue;
+          if ((lattice == LatticeKind::bcc || lattice == LatticeKind::tetrahedral) && !same_parity) continue;
+          reach.push_back({x, y, z});
+        }
+    if (2 * reach.size() < n_) reach_ = std::move(reach);
+  }
 }
 
 double ContactField::cross(std::span<const LatticePoint> walk, std::size_t lo, std::size_t hi,
-                           const LatticePoint* moved) const {
+                           const LatticePoint* moved, const SiteTable* sites) const {
   const std::size_t n = walk.size();
   double sum = 0.0;
+  if (sites != nullptr && !reach_.empty()) {
+    for (std::size_t i = lo; i < hi; ++i) {
+      const LatticePoint p = moved[i - lo];
+      for (const LatticePoint d : reach_) {
+        const std::uint32_t at = sites->at(p + d);
+        if (at == SiteTable::kEmpty || (at >= lo && at < hi)) continue;
+        const std::size_t j = at;
+        if ((j > i ? j - i : i - j) < sep_ || !contact(p, walk[j])) continue;
+        sum += j > i ? energies_[row_[i] + (j - i - kmin_)] : energies_[row_[j] + (i - j - kmin_)];
+      }
+    }
+    return sum;
+  }
   for (std::size_t i = lo; i < hi; ++i) {
     const LatticePoint p = moved[i - lo];
     // Left of the window, then right; j at least kmin away from i.

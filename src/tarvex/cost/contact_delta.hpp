@@ -10,6 +10,7 @@
 #include "tarvex/cost/contact_sum.hpp"
 #include "tarvex/cost/cost.hpp"
 #include "tarvex/walks/lattice_point.hpp"
+#include "tarvex/walks/site_table.hpp"
 
 namespace tarvex {
 
@@ -19,7 +20,7 @@ namespace tarvex {
 // the change of contact_sum (up to the rounding of adding in another order).
 class ContactField {
  public:
-  ContactField(const ContactEnergyCost& cost, double scale);
+  ContactField(const ContactEnergyCost& cost, double scale, LatticeKind lattice);
 
   std::size_t size() const { return n_; }
 
@@ -50,8 +51,11 @@ class ContactField {
   }
 
   // The energy of the pairs between points lo .. hi - 1, placed at `moved`
-  // (hi - lo points), and the other points of `walk`.
-  double cross(std::span<const LatticePoint> walk, std::size_t lo, std::size_t hi, const LatticePoint* moved) const;
+  // (hi - lo points), and the other points of `walk`. With the walk's site
+  // table, and a contact reach with fewer sites than the walk has points,
+  // only the sites within reach of each moved point are looked up.
+  double cross(std::span<const LatticePoint> walk, std::size_t lo, std::size_t hi, const LatticePoint* moved,
+               const SiteTable* sites = nullptr) const;
 
   // The energy of the pairs among points lo .. hi - 1 placed at `moved`; with
   // band_only, only the pairs a rigid move may change.
@@ -72,6 +76,7 @@ class ContactField {
   std::size_t sep_ = 1;  // the smallest separation of two distinct points that counts
   const double* energies_;
   std::vector<std::size_t> row_;  // row_[i]: the index of pair (i, i + kmin)
+  std::vector<LatticePoint> reach_;  // the offsets that may be in contact, when few
   LatticeContactRule rule_;
   double dmax_;
   bool finite_ = true;

@@ -73,9 +73,17 @@ class BoltzmannChain {
   // One move attempt; true when the walk changed.
   bool step() {
     if (n_ < 2) return false;
-    if (n_ < 3 || (rng_->next() & 1) == 0) return pivot();
+    const std::uint64_t r = rng_->next();
+    if (pulls_ && (r & 2) != 0) return pull((r & 4) != 0);
+    if (n_ < 3 || (r & 1) == 0) return pivot();
     return window();
   }
+
+  // Adds pull moves (half of all attempts), which settle compact folds
+  // quickly but are not reversible as drawn: for searches only, never where
+  // the law of the walks matters. The diamond lattice has no square to pull
+  // around, so there they are never drawn.
+  void allow_pulls() { pulls_ = field_ != nullptr && K != LatticeKind::tetrahedral; }
 
  private:
   static constexpr auto kCodes = signed_permutations(group_of<K>());
@@ -115,8 +123,8 @@ class BoltzmannChain {
     double to;
     if (field_) {
       const bool band = true;
-      const double before = field_->cross(walk_, lo, n_, walk_.data() + lo) + field_->internal(lo, n_, walk_.data() + lo, band);
-      const double after = field_->cross(walk_, lo, n_, moved_.data()) + field_->internal(lo, n_, moved_.data(), band);
+      const double before = field_->cross(walk_, lo, n_, walk_.data() + lo, &sites_) + field_->internal(lo, n_, walk_.data() + lo, band);
+      const double after = field_->cross(walk_, lo, n_, moved_.data(), &sites_) + field_->internal(lo, n_, moved_.data(), band);
       to = energy_ + (after - before);
     } else {
       proposal_.assign(walk_.begin(), walk_.begin() + std::ptrdiff_t(lo));
@@ -125,6 +133,50 @@ class BoltzmannChain {
     }
     if (!metropolis(energy_, to)) return false;
     place(lo, n_, moved_.data());
+    energy_ = to;
+    return true;
+  }
+
+  // A pull: point i goes to a free site L beside its neighbour i + d (fixed),
+  // i - d to a site C beside both L and i's old site unless it already
+  // touches L, and the points beyond follow two places along the chain's old
+  // track until one already touches its new neighbour.
+  bool pull(bool up) {
+    const std::size_t i = std::size_t(rng_->uniform(0, n_));
+    const std::ptrdiff_t d = up ? 1 : -1;
+    const std::ptrdiff_t a = std::ptrdiff_t(i) + d;
+    if (a < 0 || a >= std::ptrdiff_t(n_)) return false;
+    const LatticePoint l = neighbour<K>(walk_[std::size_t(a)], std::size_t(rng_->uniform(0, coordination(K))));
+    if (sites_.at(l) != SiteTable::kEmpty) return false;
+    const auto in = [&](std::ptrdiff_t j) { return j >= 0 && j < std::ptrdiff_t(n_); };
+    path_.clear();
+    path_.push_back(l);  // new sites of i, i - d, i - 2d, ...
+    std::ptrdiff_t j = std::ptrdiff_t(i) - d;
+    if (in(j) && !adjacent(walk_[std::size_t(j)], l)) {
+      // C: a free site beside L and beside i's old site, drawn among them.
+      LatticePoint options[12];
+      std::size_t count = 0;
+      for (std::size_t k = 0; k < coordination(K); ++k) {
+        const LatticePoint c = neighbour<K>(l, k);
+        if (c != walk_[std::size_t(a)] && adjacent(c, walk_[i]) && sites_.at(c) == SiteTable::kEmpty)
+          options[count++] = c;
+      }
+      if (count == 0) return false;
+      path_.push_back(options[rng_->uniform(0, count)]);
+      for (j -= d; in(j); j -= d) {
+        if (adjacent(walk_[std::size_t(j)], path_.back())) break;
+        path_.push_back(walk_[std::size_t(j + 2 * d)]);
+      }
+    }
+    const std::size_t m = path_.size();
+    const std::size_t lo = up ? i + 1 - m : i, hi = lo + m;
+    moved_.resize(m);
+    for (std::size_t k = 0; k < m; ++k) moved_[up ? m - 1 - k : k] = path_[k];
+    const double before = field_->cross(walk_, lo, hi, walk_.data() + lo, &sites_) + field_->internal(lo, hi, walk_.data() + lo, false);
+    const double after = field_->cross(walk_, lo, hi, moved_.data(), &sites_) + field_->internal(lo, hi, moved_.data(), false);
+    const double to = energy_ + (after - before);
+    if (!metropolis(energy_, to)) return false;
+    place(lo, hi, moved_.data());
     energy_ = to;
     return true;
   }
@@ -207,7 +259,7 @@ class BoltzmannChain {
       std::size_t mine = count;
       for (std::size_t k = 0; k < count; ++k) {
         const LatticePoint* c = candidates_.data() + k * w;
-        energies_[k] = field_->cross(walk_, lo, hi, c) + field_->internal(lo, hi, c, false);
+        energies_[k] = field_->cross(walk_, lo, hi, c, &sites_) + field_->internal(lo, hi, c, false);
         low = std::min(low, energies_[k]);
         if (mine == count && same(k)) mine = k;
       }
@@ -251,6 +303,7 @@ class BoltzmannChain {
   WalkEnergy* whole_;
   Rng* rng_;
   double beta_ = 1.0;
+  bool pulls_ = false;
   double energy_ = 0.0;
   LatticeWalk walk_;
   SiteTable sites_;

@@ -46,7 +46,7 @@ void run_chain(const SamplingRun& run, double temperature, CostFunction& cost, P
   if (const auto* table = std::get_if<ContactEnergyCost>(&cost)) {
     // A sequence whose residues and points differ fails as its first cost would.
     if (table->residues != n) evaluate_cost(cost, to_conformation(straight_walk(Lattice(K), n), scale));
-    field.emplace(*table, scale);
+    field.emplace(*table, scale, K);
     if (!field->finite()) fail("assertion failed: finite contact energies at a temperature");
   } else {
     whole.emplace(cost, scale);

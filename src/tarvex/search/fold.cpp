@@ -55,7 +55,9 @@ struct Replica {
   double best_energy;
 
   Replica(std::size_t n, double t, const ContactField* field, WalkEnergy* whole, std::uint64_t seed)
-      : rng(Rng::seeded(seed)), chain(n, t, field, whole, rng), best(chain.walk()), best_energy(chain.energy()) {}
+      : rng(Rng::seeded(seed)), chain(n, t, field, whole, rng), best(chain.walk()), best_energy(chain.energy()) {
+    chain.allow_pulls();
+  }
 
   void run(std::uint64_t moves, Poll& poll) {
     for (std::uint64_t m = 0; m < moves; ++m) {
@@ -113,7 +115,7 @@ Folded fold_on(std::size_t n, double arc_length, CostFunction& cost, const FoldS
   double unit;
   if (table) {
     if (table->residues != n) evaluate_cost(cost, to_conformation(straight_walk(Lattice(K), n), scale));
-    field = std::make_unique<ContactField>(*table, scale);
+    field = std::make_unique<ContactField>(*table, scale, K);
     if (!field->finite()) fail("assertion failed: finite contact energies to fold");
     unit = contact_scale(*table);
   } else {
