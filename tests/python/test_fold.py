@@ -88,15 +88,15 @@ def test_temperature_none_and_costs_of_every_form(mj_energies):
 
 
 def test_fold_reaches_the_ground_state_found_by_enumeration():
-    seq = "HPHHPPHPHHPH"
-    every = tarvex.sample_scores(seq, straight(12), HP, method="enumerate", **HP_MODEL).costs
+    seq = "HHPHPPHPHH"
+    every = tarvex.sample_scores(seq, straight(10), HP, method="enumerate", **HP_MODEL).costs
     tarvex.seed(4)
-    folded = tarvex.fold(seq, HP, sweeps=3000, **HP_MODEL)
-    assert folded.cost == min(every)
+    folded = tarvex.fold(seq, HP, sweeps=1000, **HP_MODEL)
+    assert folded.cost == min(every) < -2
     c = folded.conformation
-    assert c.shape == (12, 3) and c.dtype == np.float64 and np.array_equal(c[0], [0, 0, 0])
+    assert c.shape == (10, 3) and c.dtype == np.float64 and np.array_equal(c[0], [0, 0, 0])
     assert np.allclose(np.linalg.norm(np.diff(c, axis=0), axis=1), 1.0)
-    assert len({tuple(p) for p in c}) == 12
+    assert len({tuple(p) for p in c}) == 10
     assert tarvex.score(seq, [c], [c], HP, kmin=2, dmax=1.0).costs[0] == folded.cost
 
 
