@@ -55,12 +55,12 @@ def law_table():
     mj = json.loads((ROOT / "data" / "mj1996_contact_energies.json").read_text())
     rows = []
     grid = [
-        ("cubic", "HP", "HPHHPPHPHH", HP, HP_MODEL, (0.3, 0.5, 1.0, 2.0)),
-        ("fcc", "HP", "HPHHPPHP", HP, dict(lattice="fcc", arc_length=1.0, kmin=2, dmax=1.5), (0.3, 0.5, 1.0, 2.0)),
-        ("tetrahedral", "HP", "HPHHPPHPHH", HP, dict(lattice="tetrahedral"), (0.3, 0.5, 1.0, 2.0)),
-        ("cubic", "MJ", "MKVLAGWEDI", mj, dict(lattice="cubic"), (1.0, 2.0, 4.0)),
-        ("fcc", "MJ", "MKVLAGWE", mj, dict(lattice="fcc"), (1.0, 2.0, 4.0)),
-        ("tetrahedral", "MJ", "MKVLAGWEDI", mj, dict(lattice="tetrahedral"), (1.0, 2.0, 4.0)),
+        ("cubic", "HP", "HPHHPPHPHH", HP, HP_MODEL, (0.3, 1.0)),
+        ("fcc", "HP", "HPHHPPH", HP, dict(lattice="fcc", arc_length=1.0, kmin=2, dmax=1.5), (0.3, 1.0)),
+        ("tetrahedral", "HP", "HPHHPPHPHH", HP, dict(lattice="tetrahedral"), (0.3, 1.0)),
+        ("cubic", "MJ", "MKVLAGWEDI", mj, dict(lattice="cubic"), (2.0, 4.0)),
+        ("fcc", "MJ", "MKVLAGW", mj, dict(lattice="fcc"), (2.0, 4.0)),
+        ("tetrahedral", "MJ", "MKVLAGWEDI", mj, dict(lattice="tetrahedral"), (2.0, 4.0)),
     ]
     print("\n| lattice | table | n | walks | T | TVD (10^5 samples) |")
     print("|---|---|---:|---:|---:|---:|")
