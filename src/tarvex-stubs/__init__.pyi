@@ -107,6 +107,7 @@ def sample_scores(
     kmin: int = 1,
     dmax: float = 7.8,
     pbar: bool = False,
+    temperature: float | None = None,
 ) -> Scores: ...
 def score(
     seq: str,
@@ -130,5 +131,22 @@ def fit(
     beam: int | None = None,
     pbar: bool = False,
 ) -> Fit: ...
+class Folded(NamedTuple):
+    """The lowest-cost lattice walk found for a sequence and its cost."""
+
+    conformation: npt.NDArray[np.float64]
+    cost: float
+
+def fold(
+    seq: str,
+    cost: Cost,
+    lattice: str = "tetrahedral",
+    arc_length: float = 3.8,
+    kmin: int = 1,
+    dmax: float = 7.8,
+    sweeps: int | None = None,
+    target: float | None = None,
+    pbar: bool = False,
+) -> Folded: ...
 def set_num_threads(n: int) -> None: ...
 def get_num_threads() -> int: ...

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tarvex/module/pyref.hpp"
+#include "tarvex/cost/cost.hpp"
 #include "tarvex/point.hpp"
 #include "tarvex/sampling/evaluation.hpp"
 #include "tarvex/sampling/sampling.hpp"
@@ -39,9 +40,20 @@ struct StatsArguments {
   std::uint64_t kmin;
   double dmax;
   bool pbar;
+  std::optional<double> temperature;  // sample_scores only: Boltzmann samples at T
 };
 
 StatsArguments bind_stats(const char* name, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+// The same with sample_scores' last parameter, temperature (None or a
+// positive finite number, checked here).
+StatsArguments bind_sample_scores(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
+// A temperature or a target: None, or a float; `what` names it in messages.
+std::optional<double> to_optional_float(PyObject* obj);
+
+// Fails with ValueError when a contact table has an energy that is not a
+// finite number: sampling at a temperature and folding add up its changes.
+void require_finite_energies(const char* name, const CostFunction& cost);
 
 // Builds the cost, the method, the lattice and the ground truth (failing in
 // that order), then samples and scores every walk with the interpreter lock

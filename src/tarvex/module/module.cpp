@@ -13,6 +13,7 @@
 #include "tarvex/module/docs.hpp"
 #include "tarvex/module/drivers.hpp"
 #include "tarvex/module/fit.hpp"
+#include "tarvex/module/fold.hpp"
 #include "tarvex/module/gil.hpp"
 #include "tarvex/module/progress_stream.hpp"
 #include "tarvex/module/pyref.hpp"
@@ -98,6 +99,7 @@ PyMethodDef beside[] = {
     TARVEX_ENTRY(sample_scores),
     TARVEX_ENTRY(score),
     TARVEX_ENTRY(fit),
+    TARVEX_ENTRY(fold),
     TARVEX_ENTRY(set_num_threads),
     {"get_num_threads", reinterpret_cast<PyCFunction>(get_num_threads), METH_NOARGS, k_get_num_threads_doc},
 };
@@ -162,6 +164,7 @@ PyMODINIT_FUNC PyInit_tarvex() {
   if (!module || register_functions(module.get()) < 0) return nullptr;
   if (remember_main_thread() < 0 || read_thread_count_from_environment() < 0 ||
       create_scores_type(module.get()) < 0 || create_fit_type(module.get()) < 0 ||
+      create_folded_type(module.get()) < 0 ||
       PyModule_AddStringConstant(module.get(), "__version__", TARVEX_VERSION) < 0)
     return nullptr;
   route_progress_through_sys_stderr();

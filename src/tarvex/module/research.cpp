@@ -122,7 +122,7 @@ PyRef sample_array(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
 }
 
 PyRef sample_scores(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  const StatsArguments a = bind_stats("sample_scores", args, nargs, kwnames);
+  const StatsArguments a = bind_sample_scores(args, nargs, kwnames);
   numpy("sample_scores");
   const SampleScores scores = score_samples(a);
   return scores_object("sample_scores", scores);

@@ -29,13 +29,23 @@ inline constexpr char k_sample_array_doc[] =
     ":rtype: numpy.ndarray of float64, C-contiguous, shape (k, len, 3)\n";
 
 inline constexpr char k_sample_scores_doc[] =
-    "sample_scores(seq, gt, cost, sample_size=10000, method=None, thermalization_factor=100, autocorrelation_factor=10, lattice=\"tetrahedral\", arc_length=3.8, kmin=1, dmax=7.8, pbar=False)\n"
+    "sample_scores(seq, gt, cost, sample_size=10000, method=None, thermalization_factor=100, autocorrelation_factor=10, lattice=\"tetrahedral\", arc_length=3.8, kmin=1, dmax=7.8, pbar=False, temperature=None)\n"
     "--\n"
     "\n"
     "The cost and the RMSD of every sampled conformation, in sampling order.\n"
     "\n"
     "Takes the parameters of stats and samples the same way; for the same seed, stats and\n"
     "correlation are exactly the reduction of these arrays. Memory grows with sample_size only.\n"
+    "\n"
+    ":param temperature: None samples walks uniformly, as stats does. A positive number T (in\n"
+    "    the cost's units) draws them from the Boltzmann law exp(-cost / T) instead, by a chain\n"
+    "    of pivot moves and regrowths of up to three consecutive points among every placement\n"
+    "    that fits (heat bath for a contact table, Metropolis for other costs), each with exact\n"
+    "    detailed balance on every lattice. The factors keep their meaning in moves: n *\n"
+    "    thermalization_factor accepted moves first, then autocorrelation_factor * accepted /\n"
+    "    rejected moves (at least one) between samples. Needs the pivot method; a contact table's\n"
+    "    energies must be finite, and a cost that gives NaN for a walk fails the call.\n"
+    ":type temperature: float | None, default: None\n"
     "\n"
     ":return: Scores(costs, rmsds), a named tuple of two float64 arrays of one value per sample.\n"
     ":rtype: tarvex.Scores\n";

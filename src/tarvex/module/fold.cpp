@@ -1,0 +1,152 @@
+// The search for the lowest-cost walk beside the research functions: arguments, the search without the lock, Folded.
+#include "tarvex/module/fold.hpp"
+
+#include <cmath>
+#include <string>
+
+#include "tarvex/memory.hpp"
+#include "tarvex/module/arguments.hpp"
+#include "tarvex/module/arrays.hpp"
+#include "tarvex/module/bind.hpp"
+#include "tarvex/module/convert.hpp"
+#include "tarvex/module/gil.hpp"
+#include "tarvex/module/keywords.hpp"
+#include "tarvex/module/python_cost.hpp"
+#include "tarvex/poll.hpp"
+#include "tarvex/search/fold.hpp"
+#include "tarvex/walks/lattice.hpp"
+
+namespace tarvex::py {
+
+const char k_fold_doc[] =
+    "fold(seq, cost, lattice=\"tetrahedral\", arc_length=3.8, kmin=1, dmax=7.8, sweeps=None, target=None, pbar=False)\n"
+    "--\n"
+    "\n"
+    "The lowest-cost walk found for the sequence: the cost's own minimum, for any length.\n"
+    "\n"
+    "Searches by replica exchange: ten copies of the chain of moves sample_scores uses at a\n"
+    "temperature (pivots, and regrowth of up to three consecutive points among every placement\n"
+    "that fits), at temperatures spaced geometrically between 0.12 and 1.6 times the mean\n"
+    "magnitude of the table's non-zero energies (the spread of the cost over uniform walks for\n"
+    "Lua and Python costs), swap temperatures between neighbours every four sweeps. The walk of\n"
+    "lowest cost any copy visited is returned. With a contact table the copies run on the\n"
+    "threads set_num_threads allows; other costs run on the calling thread. After seed(s) the\n"
+    "result is the same at any thread count.\n"
+    "\n"
+    ":param seq: The sequence of the protein.\n"
+    ":type seq: str\n"
+    "\n"
+    ":param cost: The cost function, in one of the forms stats takes; a contact table's\n"
+    "    energies must be finite numbers.\n"
+    "\n"
+    ":param lattice: The lattice: \"tetrahedral\", \"fcc\", \"bcc\" or \"cubic\".\n"
+    ":type lattice: str, default: \"tetrahedral\"\n"
+    "\n"
+    ":param arc_length: The distance between consecutive points of the walk.\n"
+    ":type arc_length: float, default: 3.8\n"
+    "\n"
+    ":param kmin: The minimum sequence distance of a contact (contact energies only).\n"
+    ":type kmin: int, default: 1\n"
+    "\n"
+    ":param dmax: The maximum distance of a contact (contact energies only).\n"
+    ":type dmax: float, default: 7.8\n"
+    "\n"
+    ":param sweeps: The length of the search, in sweeps of len(seq) moves per copy; None\n"
+    "    chooses 12 * len(seq)**2 (at least 1000).\n"
+    ":type sweeps: int | None, default: None\n"
+    "\n"
+    ":param target: Stop as soon as a walk costs this much or less (checked every four sweeps).\n"
+    ":type target: float | None, default: None\n"
+    "\n"
+    ":param pbar: If true, show a progress bar (in sweeps).\n"
+    ":type pbar: bool, default: false\n"
+    "\n"
+    ":return: Folded(conformation, cost): the walk from the origin as a float64 array of shape\n"
+    "    (n, 3), in the unit of arc_length, and its cost, equal to score's cost of it.\n"
+    ":rtype: tarvex.Folded\n";
+
+namespace {
+
+PyObject* folded_type = nullptr;  // the named tuple type Folded, made at import
+
+// None, or a positive int (bool is not a count).
+std::uint64_t to_sweeps(PyObject* value) {
+  if (value == Py_None) return 0;
+  if (PyBool_Check(value) || !PyIndex_Check(value)) {
+    PyErr_Format(PyExc_TypeError, "argument 'sweeps': the sweeps must be a positive int or None, not %.200s",
+                 Py_TYPE(value)->tp_name);
+    throw ErrorSet{};
+  }
+  PyRef index = PyRef::check(PyNumber_Index(value));
+  const int positive = PyObject_RichCompareBool(index.get(), PyRef::check(PyLong_FromLong(0)).get(), Py_GT);
+  if (positive < 0) throw ErrorSet{};
+  if (positive == 0) {
+    PyErr_Format(PyExc_ValueError, "argument 'sweeps': the sweeps must be a positive int, not %R", index.get());
+    throw ErrorSet{};
+  }
+  const unsigned long long sweeps = PyLong_AsUnsignedLongLong(index.get());
+  if (PyErr_Occurred()) throw ErrorSet{};
+  return sweeps;
+}
+
+}  // namespace
+
+int create_folded_type(PyObject* module) {
+  PyRef collections(PyImport_ImportModule("collections"));
+  if (!collections) return -1;
+  folded_type = PyObject_CallMethod(collections.get(), "namedtuple", "s(ss)", "Folded", "conformation", "cost");
+  if (folded_type == nullptr) return -1;
+  PyRef name(PyUnicode_FromString("tarvex"));
+  if (!name || PyObject_SetAttrString(folded_type, "__module__", name.get()) < 0) return -1;
+  PyRef doc(PyUnicode_FromString(
+      "Folded(conformation, cost): a lattice walk as a float64 array (n, 3) and its cost."));
+  if (!doc || PyObject_SetAttrString(folded_type, "__doc__", doc.get()) < 0) return -1;
+  return PyModule_AddObjectRef(module, "Folded", folded_type);
+}
+
+PyRef fold(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  auto [seq, cost_object, lattice_text, arc_length, kmin, dmax, sweeps_object, target_object, pbar] =
+      bind_arguments("fold", args, nargs, kwnames, required("seq", to_text), required("cost", as_object),
+                     defaulted("lattice", to_text, "tetrahedral"), defaulted("arc_length", to_float, 3.8),
+                     defaulted("kmin", to_unsigned, 1), defaulted("dmax", to_float, 7.8),
+                     defaulted("sweeps", as_object, Py_None), defaulted("target", as_object, Py_None),
+                     defaulted("pbar", to_flag, false));
+  FoldSettings settings;
+  settings.sweeps = to_sweeps(sweeps_object);
+  settings.target = to_optional_float(target_object);
+  if (settings.target && std::isnan(*settings.target)) {
+    PyErr_SetString(PyExc_ValueError, "argument 'target': the target must be a number or None, not nan");
+    throw ErrorSet{};
+  }
+  settings.pbar = pbar;
+  numpy("fold");
+  const std::size_t n = std::size_t(walk_length(seq));
+  if (n == 0) {
+    PyErr_SetString(PyExc_ValueError, "fold: the sequence is empty");
+    throw ErrorSet{};
+  }
+  CostFunction cost = build_cost(cost_object, std::string(seq), kmin, dmax);
+  require_finite_energies("fold", cost);
+  const LatticeKind lattice = parse_lattice(lattice_text);
+  require_walk_memory(n);
+  // Ten replicas, each with its walk, best walk, site table and window placements.
+  require_memory(n, 10 * 200, "the replicas of a walk of that many points");
+  Poll poll(check_signals);
+  const double scale = lattice_scale(Lattice(lattice), arc_length);
+  const Folded folded = [&] {
+    const ReleasedGil released;
+    Folded folded = fold_walk(n, lattice, arc_length, cost, settings, poll);
+    close_cost(cost);
+    return folded;
+  }();
+  Float64Array out = new_float64_array("fold", {n, 3});
+  for (std::size_t i = 0; i < n; ++i) {
+    out.data[3 * i] = double(folded.walk[i].x) * scale;
+    out.data[3 * i + 1] = double(folded.walk[i].y) * scale;
+    out.data[3 * i + 2] = double(folded.walk[i].z) * scale;
+  }
+  PyRef value = new_float(folded.cost);
+  return PyRef::check(PyObject_CallFunctionObjArgs(folded_type, out.array.get(), value.get(), nullptr));
+}
+
+}  // namespace tarvex::py

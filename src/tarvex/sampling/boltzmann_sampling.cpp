@@ -1,0 +1,113 @@
+// Samples at a temperature: the Boltzmann chain run like the pivot sampler, every walk scored.
+#include "tarvex/sampling/boltzmann_sampling.hpp"
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+#include <variant>
+
+#include "tarvex/sampling/boltzmann.hpp"
+#include "tarvex/sampling/progress.hpp"
+#include "tarvex/walks/pivot.hpp"
+
+namespace tarvex {
+namespace {
+
+// A cost of whole walks, evaluated on the walk moved to start at the origin,
+// as every delivered sample does.
+class CostOfWalk : public WalkEnergy {
+ public:
+  CostOfWalk(CostFunction& cost, double scale) : cost_(&cost), scale_(scale) {}
+  double operator()(std::span<const LatticePoint> walk) override {
+    conformation_.resize(walk.size());
+    const LatticePoint o = walk.empty() ? kOrigin : walk[0];
+    for (std::size_t i = 0; i < walk.size(); ++i) {
+      const LatticePoint p = walk[i] - o;
+      conformation_[i] = Point{double(p.x) * scale_, double(p.y) * scale_, double(p.z) * scale_};
+    }
+    return evaluate_cost(*cost_, conformation_);
+  }
+
+ private:
+  CostFunction* cost_;
+  double scale_;
+  Conformation conformation_;
+};
+
+// Samples into evaluation; for a whole-walk cost the chain's energies are the
+// costs (the same evaluation of the same conformation) and go to `costs`.
+template <LatticeKind K>
+void run_chain(const SamplingRun& run, double temperature, CostFunction& cost, Poll& poll, Evaluation& evaluation,
+               std::vector<double>& costs) {
+  const std::size_t n = std::size_t(run.n);
+  const double scale = lattice_scale(Lattice(K), run.arc_length);
+  std::optional<ContactField> field;
+  std::optional<CostOfWalk> whole;
+  if (const auto* table = std::get_if<ContactEnergyCost>(&cost)) {
+    // A sequence whose residues and points differ fails as its first cost would.
+    if (table->residues != n) evaluate_cost(cost, to_conformation(straight_walk(Lattice(K), n), scale));
+    field.emplace(*table, scale, K);
+    if (!field->finite()) fail("assertion failed: finite contact energies at a temperature");
+  } else {
+    whole.emplace(cost, scale);
+  }
+  Rng& rng = thread_rng();
+  BoltzmannChain<K> chain(n, temperature, field ? &*field : nullptr, whole ? &*whole : nullptr, rng);
+  const std::uint64_t t = n < 2 ? 0 : detail::saturating_mul(n, run.method.thermalization_factor);
+  const double ratio = detail::thermalize(t, poll, [&] { return chain.step(); });
+  std::uint64_t spacing = detail::saturating_count(double(run.method.autocorrelation_factor) * ratio);
+  if (n >= 2) spacing = std::max<std::uint64_t>(spacing, 1);
+  std::optional<ProgressBar> bar;
+  if (run.pbar) bar.emplace(run.sample_size);
+  LatticeWalk out(n);
+  for (std::uint64_t s = 0; s < run.sample_size; ++s) {
+    poll();
+    if (bar) bar->tick();
+    for (std::uint64_t k = 0; k < spacing; ++k) {
+      poll();
+      chain.step();
+    }
+    const LatticeWalk& walk = chain.walk();
+    for (std::size_t i = 0; i < n; ++i) out[i] = walk[i] - walk[0];
+    evaluation.add(out, scale);
+    if (whole) costs.push_back(chain.energy());
+  }
+  if (bar) bar->close();
+}
+
+}  // namespace
+
+SampleScores evaluate_boltzmann_samples(const SamplingRun& run, double temperature, CostFunction& cost,
+                                        const GroundTruth& gt, Poll& poll) {
+  if (run.method.kind != SamplingMethod::Kind::pivot) fail("assertion failed: a temperature with the pivot method");
+  if (std::holds_alternative<ContactEnergyCost>(cost)) {
+    Evaluation evaluation(run.n, cost, gt, poll);
+    evaluation.reserve(run.sample_size);
+    std::vector<double> unused;
+    with_lattice(run.lattice,
+                 [&](auto kc) { run_chain<decltype(kc)::value>(run, temperature, cost, poll, evaluation, unused); });
+    return evaluation.finish();
+  }
+  // A Lua or Python cost is evaluated by the chain, one walk at a time in
+  // order; the evaluation only measures RMSDs, with a cost of no pairs. It
+  // scores the straight walk first, so that a ground truth that cannot be
+  // compared fails before the cost sees any walk, as it does without a temperature.
+  CostFunction none = ContactEnergyCost{{}, run.n + 1, 0.0, std::size_t(run.n)};
+  {
+    Evaluation check(run.n, none, gt, poll);
+    const double scale = lattice_scale(Lattice(run.lattice), run.arc_length);
+    check.add(straight_walk(Lattice(run.lattice), std::size_t(run.n)), scale);
+    check.finish();
+  }
+  Evaluation evaluation(run.n, none, gt, poll);
+  evaluation.reserve(run.sample_size);
+  std::vector<double> costs;
+  costs.reserve(std::size_t(std::min<std::uint64_t>(run.sample_size, std::uint64_t{1} << 24)));
+  with_lattice(run.lattice,
+               [&](auto kc) { run_chain<decltype(kc)::value>(run, temperature, cost, poll, evaluation, costs); });
+  SampleScores scores = evaluation.finish();
+  scores.costs = std::move(costs);
+  return scores;
+}
+
+}  // namespace tarvex
