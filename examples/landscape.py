@@ -59,7 +59,7 @@ def plot(evaluation: Evaluation, title: str | None = None):
         bar.ax.yaxis.set_minor_formatter(NullFormatter())
         warm = evaluation.tempered.get(name)
         if warm is not None:
-            ax.scatter(warm.rmsds, warm.costs, s=6, color="#9467bd", alpha=0.4, linewidths=0, zorder=2,
+            ax.scatter(warm.rmsds, warm.costs, s=12, color="#9467bd", alpha=0.5, linewidths=0, zorder=2,
                        label="Boltzmann samples at a low temperature")
         placed = []
         for reference, (marker, colour) in zip(evaluation.references, MARKERS):
