@@ -91,6 +91,15 @@ class Reference:
     placements: dict[str, Placement]
 
 
+@dataclass(frozen=True)
+class Tempered:
+    """Boltzmann samples of one energy at a temperature (in that energy's units)."""
+
+    temperature: float
+    costs: np.ndarray
+    rmsds: np.ndarray
+
+
 @dataclass
 class Evaluation:
     """One lattice's samples, scored with an energy and the baseline, and the measures of both."""
@@ -107,6 +116,7 @@ class Evaluation:
     measures: dict[str, SampleMeasures]
     references: list[Reference] = field(default_factory=list)
     seconds: float = 0.0
+    tempered: dict[str, Tempered] = field(default_factory=dict)  # energy -> its low-temperature samples
 
     def table(self) -> str:
         """The measures as text: the samples' coefficients, then the labelled conformations."""
@@ -120,6 +130,10 @@ class Evaluation:
             ties = f" ({m.walks_at_min_cost} walks)" if m.walks_at_min_cost > 1 else ""
             lines.append(f"  {name:<{width}}{format(m.spearman, '.3f'):<24}{format(m.e10, '.2f'):<22}{m.min_cost:>9.1f}"
                          f"{m.rmsd_at_min_cost:>12.2f}{ties}")
+        for name, t in self.tempered.items():
+            lowest = t.costs == t.costs.min()
+            lines.append(f"  {name:<{width}}{plural(len(t.costs), 'sample')} at T = {t.temperature:.3g}: median RMSD "
+                         f"{np.median(t.rmsds):.2f}, lowest E {t.costs.min():.1f} at {t.rmsds[lowest].mean():.2f}")
         label_width = max([len(self._label(r)) for r in self.references] + [13]) + 2
         heading = "".join(f"  {name + ': E':>{width + 2}}{'Z':>7}{'rank':>8}" for name in self.costs)
         lines.append(f"  {'conformations':<{label_width}}{'RMSD':>6}{heading}")
@@ -236,27 +250,54 @@ def draw_walks(length: int, lattice: str, method: str, sizes: Sequence[int], see
     return walks
 
 
-def landmarks(models, *, lattice: str = "tetrahedral", fit: bool = True) -> dict[str, list[np.ndarray]]:
+def landmarks(models, *, lattice: str = "tetrahedral", fit: bool = True, seq: str | None = None, energy=None,
+              energy_name: str = "Miyazawa-Jernigan", kmin: int = KMIN, dmax: float = DMAX, seed: int = 1,
+              pbar: bool = False) -> dict[str, list[np.ndarray]]:
     """Conformations worth placing among the samples (evaluate's extra), label -> conformations.
 
     The lattice fit is the walk closest to the native models on this lattice: what the energy
     gives the native fold itself once it is on the lattice, and where that ranks among the decoys.
+    With a sequence and an energy, also the lowest-energy walk tarvex.fold finds: is the energy's
+    minimum native-like?
     """
     found: dict[str, list[np.ndarray]] = {}
     if fit:
         found["lattice fit"] = [tarvex.fit(models, lattice=lattice).conformation]
+    if seq is not None and energy is not None:
+        tarvex.seed(spawn_seeds(seed, 1, stream=3)[0])
+        try:
+            folded = tarvex.fold(seq, energy, lattice=lattice, kmin=kmin, dmax=dmax, pbar=pbar)
+        finally:
+            tarvex.seed(None)
+        found[f"{energy_name} minimum (fold)"] = [folded.conformation]
     return found
+
+
+def tempered(seq: str, models, energy, temperature: float, *, lattice: str = "tetrahedral", sample_size: int = 10000,
+             seed: int = 1, stream: int = 4, kmin: int = KMIN, dmax: float = DMAX, pbar: bool = False) -> Tempered:
+    """Samples of an energy's own low-energy region: walks drawn from exp(-energy / temperature)."""
+    tarvex.seed(spawn_seeds(seed, 1, stream=stream)[0])
+    try:
+        costs, rmsds = tarvex.sample_scores(seq, models, energy, sample_size=sample_size, lattice=lattice, kmin=kmin,
+                                            dmax=dmax, temperature=temperature, pbar=pbar)
+    finally:
+        tarvex.seed(None)
+    return Tempered(temperature, np.asarray(costs), np.asarray(rmsds))
 
 
 def evaluate(seq: str, models, energy, *, energy_name: str = "Miyazawa-Jernigan", name: str = "",
              lattice: str = "tetrahedral", method: str = "pivot", sample_size: int = 10000, chains: int = 10,
              seed: int = 1, kmin: int = KMIN, dmax: float = DMAX, pbar: bool = False,
-             extra: Mapping[str, object] | None = None) -> Evaluation:
+             extra: Mapping[str, object] | None = None, temperature: float | None = None,
+             tempered_size: int | None = None) -> Evaluation:
     """Samples, scores and measures one lattice; see the module's documentation.
 
     energy: any cost tarvex takes (a contact-energy table, Lua source, a Python callable).
     extra: more labelled conformations to place among the samples, label -> a list or (k, n, 3)
     array of conformations ({"lattice fit": [fit.conformation]}); the native models come first.
+    temperature: also draw Boltzmann samples (tempered_size, by default a tenth of sample_size) of
+    the energy at this temperature, in its units, and of the baseline at the same temperature
+    relative to its spread over the uniform samples.
     """
     start = time.perf_counter()
     models = list(models)
@@ -281,5 +322,13 @@ def evaluate(seq: str, models, energy, *, energy_name: str = "Miyazawa-Jernigan"
               np.array([tarvex.rmsd(model, models[:i] + models[i + 1:]) for i, model in enumerate(models)]))
     references = [reference("native models" if len(models) > 1 else "native structure", models, native)]
     references += [reference(label, conformations) for label, conformations in (extra or {}).items()]
+    warm: dict[str, Tempered] = {}
+    if temperature is not None:
+        size = tempered_size or max(1, sample_size // 10)
+        spread = costs[energy_name].std()
+        for stream, (label, cost) in enumerate(energies.items(), start=4):
+            t = temperature if label == energy_name or spread == 0 else temperature * costs[label].std() / spread
+            warm[label] = tempered(seq, models, cost, t, lattice=lattice, sample_size=size, seed=seed, stream=stream,
+                                   kmin=kmin, dmax=dmax, pbar=pbar)
     return Evaluation(name, seq, lattice, method, len(sizes), kmin, dmax, rmsds, costs, measures, references,
-                      time.perf_counter() - start)
+                      time.perf_counter() - start, warm)

@@ -5,8 +5,10 @@ with the Miyazawa-Jernigan contact energies and with the contact-count baseline 
 compactness alone) at kmin=3 (non-bonded contacts), and plots energy against C-alpha RMSD to the
 file's models in two panels, one per energy, each with its Spearman coefficient and enrichment
 E10 (95 % confidence intervals over the chains), the native models' own energies with their
-Z-score and rank among the samples, the lattice fit (the walk closest to the models) and any other
-labelled conformations, and the sample of lowest energy marked.
+Z-score and rank among the samples, the lattice fit (the walk closest to the models), the
+lowest-energy walk tarvex.fold finds, any other labelled conformations, the sample of lowest
+energy marked, and Boltzmann samples of each energy at a low temperature (its own low-energy
+region, where an energy that knows the fold puts native-like walks).
 
     python examples/landscape.py                                  # the bundled Trp-cage
     python examples/landscape.py protein.pdb --out protein.png    # your own structure file
@@ -30,6 +32,10 @@ import numpy as np
 from common import GAP_CHOICES, LATTICES, TRPCAGE_PDB, plural, read_protein
 from evaluation import Evaluation, evaluate, landmarks
 
+# Boltzmann samples at this temperature (RT) show the energy's own low-energy region: at 1 RT
+# a 20-residue chain hardly leaves the first deep minimum it finds, at 5 RT it wanders among them.
+TEMPERATURE = 5.0
+
 # The native models first, then whatever else was placed among the samples, each its own marker.
 MARKERS = [("^", "#d62728"), ("D", "#e377c2"), ("P", "#17becf"), ("X", "#bcbd22"), ("s", "#8c564b")]
 
@@ -51,6 +57,10 @@ def plot(evaluation: Evaluation, title: str | None = None):
         bar.ax.yaxis.set_major_locator(LogLocator(subs=(1.0, 2.0, 5.0)))
         bar.ax.yaxis.set_major_formatter(FormatStrFormatter("%g"))
         bar.ax.yaxis.set_minor_formatter(NullFormatter())
+        warm = evaluation.tempered.get(name)
+        if warm is not None:
+            ax.scatter(warm.rmsds, warm.costs, s=12, color="#9467bd", alpha=0.5, linewidths=0, zorder=2,
+                       label="Boltzmann samples at a low temperature")
         placed = []
         for reference, (marker, colour) in zip(evaluation.references, MARKERS):
             energies = reference.costs[name]
@@ -59,6 +69,8 @@ def plot(evaluation: Evaluation, title: str | None = None):
                        if len(energies) > 1 else reference.label)
             where = reference.placements[name]
             placed.append(f"{reference.label}: E {where.energy:.1f}, Z {where.z:.2f}, rank {where.rank:,}")
+        if warm is not None:
+            placed.append(f"at T = {warm.temperature:.3g}: median RMSD {np.median(warm.rmsds):.2f} \u00c5")
         lowest = int(np.argmin(costs))  # the first of equal minima
         ax.scatter([rmsds[lowest]], [costs[lowest]], marker="*", s=240, color="#ff7f0e", edgecolor="black",
                    linewidth=0.8, zorder=4, label="lowest energy sampled")
@@ -96,6 +108,9 @@ def main() -> None:
     parser.add_argument("--chains", type=int, default=10, help="independent chains (default 10)")
     parser.add_argument("--seed", type=int, default=1, help="seed of the sampling (default 1)")
     parser.add_argument("--no-fit", action="store_true", help="leave out the lattice fit")
+    parser.add_argument("--no-search", action="store_true", help="leave out the search for the lowest energy (fold)")
+    parser.add_argument("--temperature", type=float, default=TEMPERATURE,
+                        help=f"temperature of the Boltzmann samples, in RT (default {TEMPERATURE:g}; 0: none)")
     parser.add_argument("--quick", action="store_true", help="small sizes (what CI runs)")
     args = parser.parse_args()
     sample_size = args.sample_size or (2000 if args.quick else 50000)
@@ -106,7 +121,10 @@ def main() -> None:
           f"{args.lattice} lattice")
     result = evaluate(protein.sequence, protein.models, energies, name=protein.name, lattice=args.lattice,
                       method=args.method, sample_size=sample_size, chains=args.chains, seed=args.seed, pbar=True,
-                      extra=landmarks(protein.models, lattice=args.lattice, fit=not args.no_fit))
+                      extra=landmarks(protein.models, lattice=args.lattice, fit=not args.no_fit,
+                                      seq=None if args.no_search else protein.sequence, energy=energies,
+                                      seed=args.seed, pbar=True),
+                      temperature=args.temperature or None)
 
     # A file, not a window: the command line alone picks the backend, so that plot() shows
     # inline in a notebook.
