@@ -381,4 +381,36 @@ PyRef new_walk_list(std::span<const LatticePoint> walks, std::size_t n, std::siz
   return list;
 }
 
+std::uint64_t to_optional_count(PyObject* obj, const char* argument, const char* what) {
+  if (obj == Py_None) return 0;
+  if (PyBool_Check(obj) || !PyIndex_Check(obj)) {
+    PyErr_Format(PyExc_TypeError, "argument '%s': %s must be a positive int or None, not %.200s", argument, what,
+                 Py_TYPE(obj)->tp_name);
+    throw ErrorSet{};
+  }
+  PyRef index = PyRef::check(PyNumber_Index(obj));
+  const int positive = PyObject_RichCompareBool(index.get(), PyRef::check(PyLong_FromLong(0)).get(), Py_GT);
+  if (positive < 0) throw ErrorSet{};
+  if (positive == 0) {
+    PyErr_Format(PyExc_ValueError, "argument '%s': %s must be a positive int, not %R", argument, what, index.get());
+    throw ErrorSet{};
+  }
+  const unsigned long long count = PyLong_AsUnsignedLongLong(index.get());
+  if (PyErr_Occurred()) throw ErrorSet{};
+  return count;
+}
+
+int add_pair_type(PyObject* module, const char* name, const char* first, const char* second, const char* doc,
+                  PyObject*& type) {
+  PyRef collections(PyImport_ImportModule("collections"));
+  if (!collections) return -1;
+  type = PyObject_CallMethod(collections.get(), "namedtuple", "s(ss)", name, first, second);
+  if (type == nullptr) return -1;
+  PyRef module_name(PyUnicode_FromString("tarvex"));
+  if (!module_name || PyObject_SetAttrString(type, "__module__", module_name.get()) < 0) return -1;
+  PyRef text(PyUnicode_FromString(doc));
+  if (!text || PyObject_SetAttrString(type, "__doc__", text.get()) < 0) return -1;
+  return PyModule_AddObjectRef(module, name, type);
+}
+
 }  // namespace tarvex::py

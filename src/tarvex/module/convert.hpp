@@ -22,12 +22,20 @@ std::optional<std::string_view> to_optional_text(PyObject* obj);  // None: no te
 std::uint64_t to_unsigned(PyObject* obj);
 double to_float(PyObject* obj);
 bool to_flag(PyObject* obj);
+// None: 0; else a positive int (a bool is not a count). `argument` names the
+// keyword and `what` the quantity in the messages.
+std::uint64_t to_optional_count(PyObject* obj, const char* argument, const char* what);
 Conformation to_structure(PyObject* obj);
 std::vector<Conformation> to_structure_list(PyObject* obj);
 
 // Output conversions. Each returns the new object or throws ErrorSet with the
 // Python exception set.
 PyRef new_float(double value);
+// Makes tarvex.NAME, a collections.namedtuple of two fields with its
+// docstring, and adds it to the module, which keeps it; `type` borrows it.
+// -1 with the exception set on failure.
+int add_pair_type(PyObject* module, const char* name, const char* first, const char* second, const char* doc,
+                  PyObject*& type);
 PyRef new_conformation(std::span<const Point> points);
 // `count` lattice walks of n points stored one after the other, as the
 // conformations they make: each coordinate times scale.

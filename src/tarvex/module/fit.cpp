@@ -57,39 +57,13 @@ namespace {
 
 PyObject* fit_type = nullptr;  // the named tuple type Fit, made at import
 
-// None, or a positive int (bool is not a width).
-std::size_t to_beam(PyObject* value) {
-  if (value == Py_None) return 0;
-  if (PyBool_Check(value) || !PyIndex_Check(value)) {
-    PyErr_Format(PyExc_TypeError, "argument 'beam': the beam width must be a positive int or None, not %.200s",
-                 Py_TYPE(value)->tp_name);
-    throw ErrorSet{};
-  }
-  PyRef index = PyRef::check(PyNumber_Index(value));
-  const int positive = PyObject_RichCompareBool(index.get(), PyRef::check(PyLong_FromLong(0)).get(), Py_GT);
-  if (positive < 0) throw ErrorSet{};
-  if (positive == 0) {
-    PyErr_Format(PyExc_ValueError, "argument 'beam': the beam width must be a positive int, not %R", index.get());
-    throw ErrorSet{};
-  }
-  const std::size_t width = PyLong_AsSize_t(index.get());
-  if (PyErr_Occurred()) throw ErrorSet{};
-  return width;
-}
-
 }  // namespace
 
 int create_fit_type(PyObject* module) {
-  PyRef collections(PyImport_ImportModule("collections"));
-  if (!collections) return -1;
-  fit_type = PyObject_CallMethod(collections.get(), "namedtuple", "s(ss)", "Fit", "conformation", "rmsd");
-  if (fit_type == nullptr) return -1;
-  PyRef name(PyUnicode_FromString("tarvex"));
-  if (!name || PyObject_SetAttrString(fit_type, "__module__", name.get()) < 0) return -1;
-  PyRef doc(PyUnicode_FromString(
-      "Fit(conformation, rmsd): a lattice walk as a float64 array (n, 3) and its RMSD to the ground truth."));
-  if (!doc || PyObject_SetAttrString(fit_type, "__doc__", doc.get()) < 0) return -1;
-  return PyModule_AddObjectRef(module, "Fit", fit_type);
+  return add_pair_type(module, "Fit", "conformation", "rmsd",
+                       "Fit(conformation, rmsd): a lattice walk as a float64 array (n, 3) and its RMSD to the ground "
+                       "truth.",
+                       fit_type);
 }
 
 PyRef fit(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -97,7 +71,7 @@ PyRef fit(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
       bind_arguments("fit", args, nargs, kwnames, required("gt", to_structure_list),
                      defaulted("lattice", to_text, "tetrahedral"), defaulted("arc_length", to_float, 3.8),
                      defaulted("beam", as_object, Py_None), defaulted("pbar", to_flag, false));
-  const std::size_t beam = to_beam(beam_object);
+  const std::size_t beam = to_optional_count(beam_object, "beam", "the beam width");
   numpy("fit");
   if (models.empty()) fail("assertion failed: gt.len() > 0");
   const LatticeKind lattice = parse_lattice(lattice_text);

@@ -69,39 +69,12 @@ namespace {
 
 PyObject* folded_type = nullptr;  // the named tuple type Folded, made at import
 
-// None, or a positive int (bool is not a count).
-std::uint64_t to_sweeps(PyObject* value) {
-  if (value == Py_None) return 0;
-  if (PyBool_Check(value) || !PyIndex_Check(value)) {
-    PyErr_Format(PyExc_TypeError, "argument 'sweeps': the sweeps must be a positive int or None, not %.200s",
-                 Py_TYPE(value)->tp_name);
-    throw ErrorSet{};
-  }
-  PyRef index = PyRef::check(PyNumber_Index(value));
-  const int positive = PyObject_RichCompareBool(index.get(), PyRef::check(PyLong_FromLong(0)).get(), Py_GT);
-  if (positive < 0) throw ErrorSet{};
-  if (positive == 0) {
-    PyErr_Format(PyExc_ValueError, "argument 'sweeps': the sweeps must be a positive int, not %R", index.get());
-    throw ErrorSet{};
-  }
-  const unsigned long long sweeps = PyLong_AsUnsignedLongLong(index.get());
-  if (PyErr_Occurred()) throw ErrorSet{};
-  return sweeps;
-}
-
 }  // namespace
 
 int create_folded_type(PyObject* module) {
-  PyRef collections(PyImport_ImportModule("collections"));
-  if (!collections) return -1;
-  folded_type = PyObject_CallMethod(collections.get(), "namedtuple", "s(ss)", "Folded", "conformation", "cost");
-  if (folded_type == nullptr) return -1;
-  PyRef name(PyUnicode_FromString("tarvex"));
-  if (!name || PyObject_SetAttrString(folded_type, "__module__", name.get()) < 0) return -1;
-  PyRef doc(PyUnicode_FromString(
-      "Folded(conformation, cost): a lattice walk as a float64 array (n, 3) and its cost."));
-  if (!doc || PyObject_SetAttrString(folded_type, "__doc__", doc.get()) < 0) return -1;
-  return PyModule_AddObjectRef(module, "Folded", folded_type);
+  return add_pair_type(module, "Folded", "conformation", "cost",
+                       "Folded(conformation, cost): a lattice walk as a float64 array (n, 3) and its cost.",
+                       folded_type);
 }
 
 PyRef fold(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -112,7 +85,7 @@ PyRef fold(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
                      defaulted("sweeps", as_object, Py_None), defaulted("target", as_object, Py_None),
                      defaulted("pbar", to_flag, false));
   FoldSettings settings;
-  settings.sweeps = to_sweeps(sweeps_object);
+  settings.sweeps = to_optional_count(sweeps_object, "sweeps", "the sweeps");
   settings.target = to_optional_float(target_object);
   if (settings.target && std::isnan(*settings.target)) {
     PyErr_SetString(PyExc_ValueError, "argument 'target': the target must be a number or None, not nan");

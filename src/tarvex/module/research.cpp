@@ -63,16 +63,10 @@ std::uint64_t count_walks(SamplingRun run, Poll& poll) {
 }  // namespace
 
 int create_scores_type(PyObject* module) {
-  PyRef collections(PyImport_ImportModule("collections"));
-  if (!collections) return -1;
-  scores_type = PyObject_CallMethod(collections.get(), "namedtuple", "s(ss)", "Scores", "costs", "rmsds");
-  if (scores_type == nullptr) return -1;
-  PyRef name(PyUnicode_FromString("tarvex"));
-  if (!name || PyObject_SetAttrString(scores_type, "__module__", name.get()) < 0) return -1;
-  PyRef doc(PyUnicode_FromString(
-      "Scores(costs, rmsds): the cost and the RMSD of every conformation, in order, as two float64 arrays."));
-  if (!doc || PyObject_SetAttrString(scores_type, "__doc__", doc.get()) < 0) return -1;
-  return PyModule_AddObjectRef(module, "Scores", scores_type);
+  return add_pair_type(module, "Scores", "costs", "rmsds",
+                       "Scores(costs, rmsds): the cost and the RMSD of every conformation, in order, as two float64 "
+                       "arrays.",
+                       scores_type);
 }
 
 PyRef seed(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
