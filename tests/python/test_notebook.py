@@ -37,6 +37,7 @@ def test_the_progress_line_and_the_figure_show_inline(cells):
     assert len(images) == 1  # shown once, by the inline backend, not also as the cell's value
 
 
+@pytest.mark.no_asan
 def test_a_progress_line_keeps_the_notebook_small(cells):
     # A few seconds of progress should be a handful of stored outputs, not one per redraw.
     assert sum(out.output_type == "stream" for out in cells[1].outputs) <= 15

@@ -133,6 +133,7 @@ def test_set_num_threads_rejects_what_is_not_a_thread_count(threads, value, erro
     assert tarvex.get_num_threads() == before
 
 
+@pytest.mark.no_asan
 def test_threads_the_system_refuses_lower_the_count_with_a_warning():
     script = ("import resource, warnings\n"
               "resource.setrlimit(resource.RLIMIT_AS, (3 << 30, 3 << 30))\n"

@@ -143,6 +143,7 @@ LIMITED_SCRIPT = textwrap.dedent("""
 """)
 
 
+@pytest.mark.no_asan
 def test_memory_requests_are_weighed_against_the_process_limit_and_named():
     done = subprocess.run([sys.executable, "-c", LIMITED_SCRIPT], capture_output=True, text=True, timeout=120)
     assert done.stdout.split() == ["True"] * 4, done.stdout + done.stderr[-2000:]

@@ -59,12 +59,29 @@ def stored():
     return json.loads(FIXTURE.read_text())
 
 
+def same(found, expected):
+    """Equal, but for floats within 1e-12 relative: RMSDs may differ in their last bits between
+    builds (vector kernels, fused multiply-add), the walks and the contact sums never do."""
+    if isinstance(expected, list):
+        return isinstance(found, list) and len(found) == len(expected) and all(map(same, found, expected))
+    if isinstance(expected, float) and isinstance(found, float):
+        return found == pytest.approx(expected, rel=1e-12, abs=0.0, nan_ok=True)
+    return found == expected
+
+
 def test_every_seeded_result_is_the_stored_one(stored):
     pytest.importorskip("numpy")
     names = []
     for name, seed, call in cases():
         names.append(name)
-        assert run(seed, call) == stored[name], name
+        found = run(seed, call)
+        if name.startswith(("sample_solutions/", "sample_array/")):
+            assert found == stored[name], name  # the walks themselves: bit for bit
+        elif name.startswith("sample_scores/"):
+            assert found[0] == stored[name][0], name  # the costs: bit for bit
+            assert same(found[1], stored[name][1]), name
+        else:
+            assert same(found, stored[name]), name
     assert sorted(names) == sorted(stored)
 
 
