@@ -24,6 +24,7 @@ cleanup() {
 }
 trap cleanup EXIT
 rm -rf "$root"
+mkdir -p "$top/build"
 start=$(date +%s)
 debootstrap --variant=minbase --include=python3,ca-certificates bookworm "$root" "$mirror" >"$top/build/fresh-debian.log" 2>&1 \
   || { tail -20 "$top/build/fresh-debian.log" >&2; exit 1; }
