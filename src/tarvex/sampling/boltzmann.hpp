@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tarvex/cost/contact_delta.hpp"
+#include "tarvex/cost/cost.hpp"
 #include "tarvex/fail.hpp"
 #include "tarvex/poll.hpp"
 #include "tarvex/walks/lattice.hpp"
@@ -26,6 +27,27 @@ class WalkEnergy {
  public:
   virtual ~WalkEnergy() = default;
   virtual double operator()(std::span<const LatticePoint> walk) = 0;
+};
+
+// A cost of whole walks, evaluated on the walk moved to start at the origin,
+// as every delivered sample is.
+class CostOfWalk : public WalkEnergy {
+ public:
+  CostOfWalk(CostFunction& cost, double scale) : cost_(&cost), scale_(scale) {}
+  double operator()(std::span<const LatticePoint> walk) override {
+    conformation_.resize(walk.size());
+    const LatticePoint o = walk.empty() ? kOrigin : walk[0];
+    for (std::size_t i = 0; i < walk.size(); ++i) {
+      const LatticePoint p = walk[i] - o;
+      conformation_[i] = Point{double(p.x) * scale_, double(p.y) * scale_, double(p.z) * scale_};
+    }
+    return evaluate_cost(*cost_, conformation_);
+  }
+
+ private:
+  CostFunction* cost_;
+  double scale_;
+  Conformation conformation_;
 };
 
 // The longest window the local move regrows: between its fixed neighbours, or

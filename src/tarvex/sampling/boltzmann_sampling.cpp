@@ -13,27 +13,6 @@
 namespace tarvex {
 namespace {
 
-// A cost of whole walks, evaluated on the walk moved to start at the origin,
-// as every delivered sample does.
-class CostOfWalk : public WalkEnergy {
- public:
-  CostOfWalk(CostFunction& cost, double scale) : cost_(&cost), scale_(scale) {}
-  double operator()(std::span<const LatticePoint> walk) override {
-    conformation_.resize(walk.size());
-    const LatticePoint o = walk.empty() ? kOrigin : walk[0];
-    for (std::size_t i = 0; i < walk.size(); ++i) {
-      const LatticePoint p = walk[i] - o;
-      conformation_[i] = Point{double(p.x) * scale_, double(p.y) * scale_, double(p.z) * scale_};
-    }
-    return evaluate_cost(*cost_, conformation_);
-  }
-
- private:
-  CostFunction* cost_;
-  double scale_;
-  Conformation conformation_;
-};
-
 // Samples into evaluation; for a whole-walk cost the chain's energies are the
 // costs (the same evaluation of the same conformation) and go to `costs`.
 template <LatticeKind K>

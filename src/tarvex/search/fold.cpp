@@ -29,24 +29,6 @@ constexpr std::size_t kReplicas = 10;
 // the coldest replica keeps a compact fold, the hottest unfolds it.
 constexpr double kLow = 0.12, kHigh = 1.6;
 
-class CostOfWalk : public WalkEnergy {
- public:
-  CostOfWalk(CostFunction& cost, double scale) : cost_(&cost), scale_(scale) {}
-  double operator()(std::span<const LatticePoint> walk) override {
-    conformation_.resize(walk.size());
-    for (std::size_t i = 0; i < walk.size(); ++i) {
-      const LatticePoint p = walk[i] - walk[0];
-      conformation_[i] = Point{double(p.x) * scale_, double(p.y) * scale_, double(p.z) * scale_};
-    }
-    return evaluate_cost(*cost_, conformation_);
-  }
-
- private:
-  CostFunction* cost_;
-  double scale_;
-  Conformation conformation_;
-};
-
 template <LatticeKind K>
 struct Replica {
   Rng rng;
