@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "tarvex/cost/contact_sum.hpp"
-#include "tarvex/cost/cost.hpp"
+#include "tarvex/cost/contact_energy.hpp"
 #include "tarvex/walks/lattice_point.hpp"
 #include "tarvex/walks/site_table.hpp"
 

@@ -1,4 +1,4 @@
-// The caller's cost function in its three forms, and its evaluation on a conformation.
+// The caller's cost behind one interface: what it scores, where that may run, and its change when points move.
 #pragma once
 
 #include <cstddef>
@@ -7,88 +7,110 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
-#include <variant>
-#include <vector>
 
+#include "tarvex/cost/contact_energy.hpp"
 #include "tarvex/cost/lua_cost.hpp"
 #include "tarvex/point.hpp"
 #include "tarvex/walks/lattice_point.hpp"
 
 namespace tarvex {
 
-// Contact energies as the caller gives them: first residue -> second residue
-// -> energy. Residues are Unicode code points. Used once, when the cost is built.
-using EnergyRow = std::unordered_map<char32_t, double>;
-using EnergyTable = std::unordered_map<char32_t, EnergyRow>;
+class ContactField;
 
-// A pairwise contact potential with every pair's energy looked up in advance.
-// Pair order: i = 0, 1, ... and within each i, j = i + kmin, ..., n - 1.
-struct ContactEnergyCost {
-  std::vector<double> pair_energies;  // one per pair, in pair order
-  std::uint64_t kmin = 1;             // smallest sequence separation that counts
-  double dmax = 7.8;                  // largest distance that is still a contact
-  std::size_t residues = 0;           // the n the pairs were formed over
-
-  // Sum, in pair order, of the energies of the pairs at distance <= dmax.
-  double evaluate(std::span<const Point> conformation) const;
-
-  // out[c] for the conformation (or walk) c of n points at [c * n, (c + 1) * n).
-  // A walk's sum is the same, bit for bit, as that of its conformation
-  // double(p) * scale, and faster: the walk's integers decide most pairs.
-  void evaluate_batch(std::span<const Point> points, std::size_t n, std::span<double> out) const;
-  void evaluate_batch(std::span<const LatticePoint> walks, std::size_t n, double scale, std::span<double> out) const;
+// A batch of walks to score: walk c is walks[c * n, (c + 1) * n), and its
+// conformation, the walk's points times scale, is points[c * n, (c + 1) * n)
+// when the cost reads points (it may be empty otherwise).
+struct WalkBatch {
+  std::span<const LatticePoint> walks;
+  std::span<const Point> points;
+  std::size_t n;
+  double scale;
 };
 
-// Looks up every pair of seq_utf8's code points in the table, in pair order,
-// failing on the first residue without a row or pair without an entry.
-ContactEnergyCost build_contact_energy_cost(const EnergyTable& table, std::string_view seq_utf8,
-                                            std::uint64_t kmin, double dmax);
+// Where a cost's evaluations may run.
+enum class CostRuns : std::uint8_t {
+  // A pure function of the conformation: any thread, any order, several
+  // threads at once (contact tables).
+  anywhere,
+  // One at a time, in order, on a thread of the cost's own; start() and
+  // wait() let the caller work meanwhile (Lua, whose globals persist).
+  own_thread,
+  // One at a time, in order, on the thread that owns the call, which the
+  // cost may make take the host's lock (a Python callable).
+  caller,
+};
+
+// The caller's cost in whichever form it came: a contact table, Lua or the
+// host's callable. Callers ask it rather than its form; the hot loops stay
+// behind one virtual call per batch (or per walk for a chain's whole-walk
+// energy), never per pair.
+class Cost {
+ public:
+  virtual ~Cost() = default;
+
+  virtual CostRuns runs() const = 0;
+
+  // False when a conformation of n points fails whatever its points (a table
+  // built for another length): it is then scored alone, in order.
+  virtual bool accepts(std::size_t /*n*/) const { return true; }
+
+  virtual double score_one(std::span<const Point> conformation) = 0;
+
+  // out[c] for the conformation c of n points at points[c * n, (c + 1) * n),
+  // in order of c. On a failure out[0, completed()) holds the results before
+  // the failing conformation.
+  virtual void score_points(std::span<const Point> points, std::size_t n, std::span<double> out) = 0;
+
+  // Whether score_walks reads the batch's points (else only its walks).
+  virtual bool reads_points() const { return true; }
+  // out[c] for walk c of the batch, the same as its conformation's score.
+  virtual void score_walks(const WalkBatch& batch, std::span<double> out) { score_points(batch.points, batch.n, out); }
+
+  // Results the last batch delivered to out, also after it failed.
+  virtual std::size_t completed() const = 0;
+
+  // score_points in two halves for a cost that runs on its own thread: start
+  // returns at once (out stays valid until wait), wait waits and rethrows the
+  // batch's failure. One batch at a time. Elsewhere start scores at once.
+  virtual void start(std::span<const Point> points, std::size_t n, std::span<double> out) {
+    score_points(points, n, out);
+  }
+  virtual void wait() {}
+
+  // The change of the cost when a few points of a lattice walk move, without
+  // the whole sum: offered by the costs made of pair energies. delta fails as
+  // scoring a conformation of n points would when the cost cannot take one,
+  // and otherwise reads the cost, which must outlive it.
+  virtual bool offers_delta() const { return false; }
+  virtual std::unique_ptr<ContactField> delta(std::size_t n, double scale, LatticeKind lattice) const;
+  // The pair energies a delta adds up (empty without a delta): their
+  // finiteness and typical magnitude tell how a chain at a temperature behaves.
+  virtual std::span<const double> delta_energies() const { return {}; }
+
+  // Ends what the cost keeps running: a Lua state is closed (its finalisers
+  // run, waiting as evaluations do). Called once a call has succeeded; on a
+  // failure the destructor closes without waiting long.
+  virtual void close() {}
+};
 
 // A cost computed by the host (a Python callable); the module derives from it.
 // Evaluations run on the thread that owns the call, one at a time, in order.
-class HostCost {
+class HostCost : public Cost {
  public:
-  virtual ~HostCost() = default;
-  virtual double evaluate(std::span<const Point> conformation) = 0;
-  // out[c] for conformation c at points[c * n, (c + 1) * n); the host may
-  // take its lock once for the whole batch.
-  virtual void evaluate_batch(std::span<const Point> points, std::size_t n, std::span<double> out) {
+  CostRuns runs() const final { return CostRuns::caller; }
+  // The host may take its lock once for the whole batch.
+  void score_points(std::span<const Point> points, std::size_t n, std::span<double> out) override {
     for (completed_ = 0; completed_ < out.size(); ++completed_)
-      out[completed_] = evaluate(points.subspan(completed_ * n, n));
+      out[completed_] = score_one(points.subspan(completed_ * n, n));
   }
-  // Conformations of the last batch whose cost is in out, also after the
-  // batch failed: those before the failing one.
-  std::size_t completed() const noexcept { return completed_; }
+  std::size_t completed() const final { return completed_; }
 
  protected:
   std::size_t completed_ = 0;
 };
 
-struct PythonCost {
-  std::unique_ptr<HostCost> host;
-};
-
-using CostFunction = std::variant<PythonCost, LuaCost, ContactEnergyCost>;
-
-double evaluate_cost(CostFunction& cost, std::span<const Point> conformation);
-
-// out[c] = evaluate_cost(cost, conformation c) for the conformations of n
-// points stored one after the other in points, evaluated in order. A Lua cost
-// takes the whole batch in one handoff to its thread.
-void evaluate_costs(CostFunction& cost, std::span<const Point> points, std::size_t n, std::span<double> out);
-
-// Ends what a cost keeps running: a Lua cost's state is closed (its
-// finalisers run, waiting as evaluations do). Called once a call has
-// succeeded; on a failure the cost's destructor closes it without waiting long.
-void close_cost(CostFunction& cost);
-
-// Contact energies are a pure function of the conformation and may be
-// evaluated on any thread in any order. Lua and host costs keep state between
-// evaluations (globals, the caller's objects), so theirs run one at a time in
-// sample order.
-inline bool evaluates_anywhere(const CostFunction& cost) {
-  return std::holds_alternative<ContactEnergyCost>(cost);
-}
+// A Lua cost (see LuaCost) as a Cost: on its own thread, one batch per handoff.
+std::unique_ptr<Cost> make_lua_cost(std::string_view function_name, std::string_view source, std::string sequence,
+                                    Check check = {});
 
 }  // namespace tarvex

@@ -15,7 +15,9 @@
 #include "tarvex/module/convert.hpp"
 #include "tarvex/module/gil.hpp"
 #include "tarvex/module/keywords.hpp"
+#include "tarvex/module/memory_checks.hpp"
 #include "tarvex/module/python_cost.hpp"
+#include "tarvex/module/sampling_driver.hpp"
 #include "tarvex/poll.hpp"
 #include "tarvex/reserve.hpp"
 #include "tarvex/sampling/evaluation.hpp"
@@ -23,6 +25,7 @@
 #include "tarvex/sampling/sampling.hpp"
 #include "tarvex/stats/rank.hpp"
 #include "tarvex/stats/statistics.hpp"
+#include "tarvex/walks/random.hpp"
 
 namespace tarvex::py {
 namespace {
@@ -80,17 +83,15 @@ PyRef sample_solutions(PyObject* const* args, Py_ssize_t nargs, PyObject* kwname
   const std::size_t n = static_cast<std::size_t>(run.n);
   walks.reserve(reserve_for((counted ? run.sample_size : enumerated) * std::min<std::uint64_t>(run.n, 1u << 16)));
   std::size_t count = 0;
-  double scale = 0.0;
   Poll poll(check_signals);
   {
     const ReleasedGil released;
-    sample_lattice_walks(run, poll, [&](const LatticeWalk& walk, double walk_scale) {
+    sample_lattice_walks(run, thread_rng(), poll, [&](const LatticeWalk& walk) {
       walks.insert(walks.end(), walk.begin(), walk.end());
-      scale = walk_scale;
       ++count;
     });
   }
-  return build_result([&] { return new_walk_list(walks, n, count, scale); }, count * walk_bytes);
+  return build_result([&] { return new_walk_list(walks, n, count, run.scale()); }, count * walk_bytes);
 }
 
 PyRef minimize_cost(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -99,22 +100,14 @@ PyRef minimize_cost(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
                      required("cost", as_object), defaulted("lattice", to_text, "tetrahedral"),
                      defaulted("arc_length", to_float, 3.8), defaulted("kmin", to_unsigned, 1),
                      defaulted("dmax", to_float, 7.8), defaulted("pbar", to_flag, false));
-  CostFunction cost = build_cost(cost_object, std::string(seq), kmin, dmax);
+  const std::unique_ptr<Cost> cost = build_cost(cost_object, std::string(seq), kmin, dmax);
   const LatticeKind lattice = parse_lattice(lattice_text);
   require_walk_memory(walk_length(seq));
   Poll poll(check_signals);
-  const ScoreOrder order = evaluates_anywhere(cost) ? ScoreOrder::anywhere : ScoreOrder::in_order;
-  const auto* contact = std::get_if<ContactEnergyCost>(&cost);
-  const BatchScore score = [&](const WalkBatch& batch, std::span<double> out) {
-    if (contact != nullptr)
-      contact->evaluate_batch(batch.walks, batch.n, batch.scale, out);
-    else
-      evaluate_costs(cost, batch.points, batch.n, out);
-  };
   const Conformation best = [&] {
     const ReleasedGil released;
-    Conformation found = minimise_over_walks(walk_length(seq), lattice, arc_length, pbar, poll, score, contact == nullptr, order);
-    close_cost(cost);
+    Conformation found = minimise_over_walks(walk_length(seq), lattice, arc_length, pbar, poll, *cost);
+    cost->close();
     return found;
   }();
   return build_result([&] { return new_conformation(best); }, 72 + 104 * best.size());
@@ -132,12 +125,9 @@ PyRef minimize_rmsd(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
   models = {};
   require_walk_memory(n);
   Poll poll(check_signals);
-  const BatchScore score = [&](const WalkBatch& batch, std::span<double> out) {
-    ground_truth_rmsds(gt, batch.points, out);
-  };
   const Conformation best = [&] {
     const ReleasedGil released;
-    return minimise_over_walks(n, lattice, arc_length, pbar, poll, score, true, ScoreOrder::anywhere);
+    return minimise_rmsd_over_walks(n, lattice, arc_length, pbar, poll, gt);
   }();
   return build_result([&] { return new_conformation(best); }, 72 + 104 * best.size());
 }

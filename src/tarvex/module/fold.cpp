@@ -11,10 +11,13 @@
 #include "tarvex/module/convert.hpp"
 #include "tarvex/module/gil.hpp"
 #include "tarvex/module/keywords.hpp"
+#include "tarvex/module/memory_checks.hpp"
 #include "tarvex/module/python_cost.hpp"
+#include "tarvex/module/sampling_driver.hpp"
 #include "tarvex/poll.hpp"
 #include "tarvex/search/fold.hpp"
 #include "tarvex/walks/lattice.hpp"
+#include "tarvex/walks/random.hpp"
 
 namespace tarvex::py {
 
@@ -98,8 +101,8 @@ PyRef fold(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyErr_SetString(PyExc_ValueError, "fold: the sequence is empty");
     throw ErrorSet{};
   }
-  CostFunction cost = build_cost(cost_object, std::string(seq), kmin, dmax);
-  require_finite_energies("fold", cost);
+  const std::unique_ptr<Cost> cost = build_cost(cost_object, std::string(seq), kmin, dmax);
+  require_finite_energies("fold", *cost);
   const LatticeKind lattice = parse_lattice(lattice_text);
   require_walk_memory(n);
   // Ten replicas, each with its walk, best walk, site table and window placements.
@@ -108,8 +111,8 @@ PyRef fold(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   const double scale = lattice_scale(Lattice(lattice), arc_length);
   const Folded folded = [&] {
     const ReleasedGil released;
-    Folded folded = fold_walk(n, lattice, arc_length, cost, settings, poll);
-    close_cost(cost);
+    Folded folded = fold_walk(n, lattice, arc_length, *cost, settings, poll, thread_rng());
+    cost->close();
     return folded;
   }();
   Float64Array out = new_float64_array("fold", {n, 3});

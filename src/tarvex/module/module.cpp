@@ -34,14 +34,14 @@ PyObject* create_panic_type() {
   return panic_type;
 }
 
-void raise_panic(const char* message) {
+void raise_panic(const char* message, PyRef cause = PyRef()) {
   PyObject* type = create_panic_type();
   if (type == nullptr) return;  // the error of creating it is pending
   PyRef text(PyUnicode_DecodeUTF8(message, static_cast<Py_ssize_t>(std::strlen(message)), "replace"));
   if (!text) return;
   PyErr_SetObject(type, text.get());
   // A failing Python cost function: its own exception is the cause.
-  if (PyRef cause = take_cost_exception(message)) set_pending_cause(std::move(cause));
+  if (cause) set_pending_cause(std::move(cause));
 }
 
 using Impl = PyRef (*)(PyObject* const*, Py_ssize_t, PyObject*);
@@ -51,7 +51,6 @@ using Impl = PyRef (*)(PyObject* const*, Py_ssize_t, PyObject*);
 // everything the call built.
 template <Impl impl>
 PyObject* entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  forget_cost_exception();
   forget_deferred_stop();
   try {
     PyRef result = impl(args, nargs, kwnames);
@@ -59,6 +58,8 @@ PyObject* entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
     return nullptr;  // Ctrl-C in the last line of the progress bar
   } catch (const ErrorSet&) {
   } catch (const Interrupted&) {
+  } catch (const PythonCostFailure& failure) {
+    raise_panic(failure.what(), failure.take_exception());
   } catch (const Panic& failure) {
     raise_panic(failure.what());
   } catch (const MemoryExceeded& failure) {

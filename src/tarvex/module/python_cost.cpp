@@ -41,12 +41,6 @@ std::string render_exception(const PyRef& exc) {
   return text;
 }
 
-// The exception of the last failing Python cost on this thread, with the
-// message of the failure it became. A bare pointer: a thread may end without
-// the interpreter lock, when no reference may be dropped.
-thread_local PyObject* failed_cost_exception = nullptr;
-thread_local std::string failed_cost_message;
-
 // Ctrl-C inside the caller's function is the caller's wish to stop, not a
 // failure of its code: it reaches Python as KeyboardInterrupt.
 [[noreturn]] void fail_with_python_error(const char* message) {
@@ -56,10 +50,7 @@ thread_local std::string failed_cost_message;
     throw Interrupted{};
   }
   std::string text = format("{}: {}", message, render_exception(exc));
-  forget_cost_exception();
-  failed_cost_message = text;
-  failed_cost_exception = exc.release();
-  throw Panic(text);
+  throw PythonCostFailure(text, std::move(exc));
 }
 
 class CallableCost final : public HostCost {
@@ -79,12 +70,12 @@ class CallableCost final : public HostCost {
 
   // Called from native work that released the interpreter lock: each call
   // takes it back, a batch once for all its conformations.
-  double evaluate(std::span<const Point> conformation) override {
+  double score_one(std::span<const Point> conformation) override {
     const HeldGil gil;
     return evaluate_held(conformation);
   }
 
-  void evaluate_batch(std::span<const Point> points, std::size_t n, std::span<double> out) override {
+  void score_points(std::span<const Point> points, std::size_t n, std::span<double> out) override {
     const HeldGil gil;
     for (completed_ = 0; completed_ < out.size(); ++completed_)
       out[completed_] = evaluate_held(points.subspan(completed_ * n, n));
@@ -178,29 +169,33 @@ std::string display(PyObject* obj) {
 
 }  // namespace
 
-void forget_cost_exception() {
-  Py_CLEAR(failed_cost_exception);
-  failed_cost_message.clear();
+// The reference is dropped holding the lock, on whichever thread lets the
+// last copy of the failure go.
+struct PythonCostFailure::Held {
+  PyObject* exception;
+  ~Held() {
+    if (exception == nullptr) return;
+    const HeldGil gil;
+    Py_DECREF(exception);
+  }
+};
+
+PythonCostFailure::PythonCostFailure(const std::string& message, PyRef exception)
+    : Panic(message), held_(std::make_shared<Held>(exception.release())) {}
+
+PyRef PythonCostFailure::take_exception() const {
+  return PyRef(std::exchange(held_->exception, nullptr));
 }
 
-PyRef take_cost_exception(std::string_view message) {
-  if (failed_cost_exception == nullptr || failed_cost_message != message) return PyRef();
-  PyRef exc(std::exchange(failed_cost_exception, nullptr));
-  failed_cost_message.clear();
-  return exc;
-}
-
-CostFunction build_cost(PyObject* cost, std::string seq, std::uint64_t kmin, double dmax) {
-  if (PyCallable_Check(cost))
-    return PythonCost{std::make_unique<CallableCost>(cost, std::move(seq))};
+std::unique_ptr<Cost> build_cost(PyObject* cost, std::string seq, std::uint64_t kmin, double dmax) {
+  if (PyCallable_Check(cost)) return std::make_unique<CallableCost>(cost, std::move(seq));
   if (auto lua = lua_pair(cost)) {
     // Running the chunk is Lua code like any other: it may loop forever, so it
     // runs without the interpreter lock and Ctrl-C can end it.
     const ReleasedGil released;
-    return LuaCost(lua->first, lua->second, std::move(seq), check_signals);
+    return make_lua_cost(lua->first, lua->second, std::move(seq), check_signals);
   }
-  if (auto table = energy_table(cost))
-    return build_contact_energy_cost(*table, seq, kmin, dmax);
+  if (auto table = energy_table(cost)) return make_contact_cost(build_contact_energy_cost(*table, seq, kmin, dmax));
   if (PyErr_Occurred()) throw ErrorSet{};
   fail("Cannot recognize {} !", display(cost));
 }

@@ -13,7 +13,9 @@
 #include "tarvex/module/bind.hpp"
 #include "tarvex/module/convert.hpp"
 #include "tarvex/module/gil.hpp"
+#include "tarvex/module/memory_checks.hpp"
 #include "tarvex/module/python_cost.hpp"
+#include "tarvex/module/sampling_driver.hpp"
 #include "tarvex/poll.hpp"
 #include "tarvex/sampling/evaluation.hpp"
 #include "tarvex/sampling/progress.hpp"
@@ -56,7 +58,7 @@ PyRef scores_object(const char* function, const SampleScores& scores) {
 std::uint64_t count_walks(SamplingRun run, Poll& poll) {
   run.pbar = false;
   std::uint64_t count = 0;
-  sample_lattice_walks(run, poll, [&](const LatticeWalk&, double) { ++count; });
+  sample_lattice_walks(run, thread_rng(), poll, [&](const LatticeWalk&) { ++count; });
   return count;
 }
 
@@ -101,7 +103,8 @@ PyRef sample_array(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   {
     const ReleasedGil released;
     double* data = out.data.data();
-    sample_lattice_walks(run, poll, [&](const LatticeWalk& walk, double scale) {
+    const double scale = run.scale();
+    sample_lattice_walks(run, thread_rng(), poll, [&](const LatticeWalk& walk) {
       if (filled == count) fail("assertion failed: the walks counted and the walks written differ");
       for (const LatticePoint& p : walk) {
         *data++ = double(p.x) * scale;
@@ -129,13 +132,13 @@ PyRef score(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
                      required("cost", as_object), defaulted("kmin", to_unsigned, 1),
                      defaulted("dmax", to_float, 7.8), defaulted("pbar", to_flag, false));
   numpy("score");
-  CostFunction cost = build_cost(cost_object, std::string(seq), kmin, dmax);
+  const std::unique_ptr<Cost> cost = build_cost(cost_object, std::string(seq), kmin, dmax);
   const GroundTruth gt = build_ground_truth(models);
   require_memory(conformations.size(), 64, "the costs and RMSDs of that many conformations");
   Poll poll(check_signals);
   const SampleScores scores = [&] {
     const ReleasedGil released;
-    Evaluation evaluation(gt.points, cost, gt, poll);
+    Evaluation evaluation(gt.points, *cost, gt, poll);
     evaluation.reserve(conformations.size());
     if (pbar) evaluation.show_progress(conformations.size());
     for (const Conformation& conformation : conformations) {
@@ -143,7 +146,7 @@ PyRef score(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
       evaluation.add(conformation);
     }
     SampleScores scores = evaluation.finish();
-    close_cost(cost);
+    cost->close();
     return scores;
   }();
   return scores_object("score", scores);

@@ -33,7 +33,7 @@ class WalkEnergy {
 // as every delivered sample is.
 class CostOfWalk : public WalkEnergy {
  public:
-  CostOfWalk(CostFunction& cost, double scale) : cost_(&cost), scale_(scale) {}
+  CostOfWalk(Cost& cost, double scale) : cost_(&cost), scale_(scale) {}
   double operator()(std::span<const LatticePoint> walk) override {
     conformation_.resize(walk.size());
     const LatticePoint o = walk.empty() ? kOrigin : walk[0];
@@ -41,11 +41,11 @@ class CostOfWalk : public WalkEnergy {
       const LatticePoint p = walk[i] - o;
       conformation_[i] = Point{double(p.x) * scale_, double(p.y) * scale_, double(p.z) * scale_};
     }
-    return evaluate_cost(*cost_, conformation_);
+    return cost_->score_one(conformation_);
   }
 
  private:
-  CostFunction* cost_;
+  Cost* cost_;
   double scale_;
   Conformation conformation_;
 };

@@ -2,9 +2,9 @@
 #include "tarvex/sampling/boltzmann_sampling.hpp"
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <vector>
-#include <variant>
 
 #include "tarvex/sampling/boltzmann.hpp"
 #include "tarvex/sampling/progress.hpp"
@@ -16,22 +16,20 @@ namespace {
 // Samples into evaluation; for a whole-walk cost the chain's energies are the
 // costs (the same evaluation of the same conformation) and go to `costs`.
 template <LatticeKind K>
-void run_chain(const SamplingRun& run, double temperature, CostFunction& cost, Poll& poll, Evaluation& evaluation,
+void run_chain(const SamplingRun& run, double temperature, Cost& cost, Poll& poll, Rng& rng, Evaluation& evaluation,
                std::vector<double>& costs) {
   const std::size_t n = std::size_t(run.n);
-  const double scale = lattice_scale(Lattice(K), run.arc_length);
-  std::optional<ContactField> field;
+  const double scale = run.scale();
+  std::unique_ptr<ContactField> field;
   std::optional<CostOfWalk> whole;
-  if (const auto* table = std::get_if<ContactEnergyCost>(&cost)) {
+  if (cost.offers_delta()) {
     // A sequence whose residues and points differ fails as its first cost would.
-    if (table->residues != n) evaluate_cost(cost, to_conformation(straight_walk(Lattice(K), n), scale));
-    field.emplace(*table, scale, K);
+    field = cost.delta(n, scale, K);
     if (!field->finite()) fail("assertion failed: finite contact energies at a temperature");
   } else {
     whole.emplace(cost, scale);
   }
-  Rng& rng = thread_rng();
-  BoltzmannChain<K> chain(n, temperature, field ? &*field : nullptr, whole ? &*whole : nullptr, rng);
+  BoltzmannChain<K> chain(n, temperature, field.get(), whole ? &*whole : nullptr, rng);
   const std::uint64_t t = n < 2 ? 0 : detail::saturating_mul(n, run.method.thermalization_factor);
   const double ratio = detail::thermalize(t, poll, [&] { return chain.step(); });
   std::uint64_t spacing = detail::saturating_count(double(run.method.autocorrelation_factor) * ratio);
@@ -48,7 +46,7 @@ void run_chain(const SamplingRun& run, double temperature, CostFunction& cost, P
     }
     const LatticeWalk& walk = chain.walk();
     for (std::size_t i = 0; i < n; ++i) out[i] = walk[i] - walk[0];
-    evaluation.add(out, scale);
+    evaluation.add(out);
     if (whole) costs.push_back(chain.energy());
   }
   if (bar) bar->close();
@@ -56,34 +54,34 @@ void run_chain(const SamplingRun& run, double temperature, CostFunction& cost, P
 
 }  // namespace
 
-SampleScores evaluate_boltzmann_samples(const SamplingRun& run, double temperature, CostFunction& cost,
-                                        const GroundTruth& gt, Poll& poll) {
+SampleScores evaluate_boltzmann_samples(const SamplingRun& run, double temperature, Cost& cost,
+                                        const GroundTruth& gt, Poll& poll, Rng& rng) {
   if (run.method.kind != SamplingMethod::Kind::pivot) fail("assertion failed: a temperature with the pivot method");
-  if (std::holds_alternative<ContactEnergyCost>(cost)) {
-    Evaluation evaluation(run.n, cost, gt, poll);
+  if (cost.offers_delta()) {
+    Evaluation evaluation(run.n, cost, gt, poll, run.scale());
     evaluation.reserve(run.sample_size);
     std::vector<double> unused;
-    with_lattice(run.lattice,
-                 [&](auto kc) { run_chain<decltype(kc)::value>(run, temperature, cost, poll, evaluation, unused); });
+    with_lattice(run.lattice, [&](auto kc) {
+      run_chain<decltype(kc)::value>(run, temperature, cost, poll, rng, evaluation, unused);
+    });
     return evaluation.finish();
   }
   // A Lua or Python cost is evaluated by the chain, one walk at a time in
   // order; the evaluation only measures RMSDs, with a cost of no pairs. It
   // scores the straight walk first, so that a ground truth that cannot be
   // compared fails before the cost sees any walk, as it does without a temperature.
-  CostFunction none = ContactEnergyCost{{}, run.n + 1, 0.0, std::size_t(run.n)};
+  const std::unique_ptr<Cost> none = make_contact_cost(ContactEnergyCost{{}, run.n + 1, 0.0, std::size_t(run.n)});
   {
-    Evaluation check(run.n, none, gt, poll);
-    const double scale = lattice_scale(Lattice(run.lattice), run.arc_length);
-    check.add(straight_walk(Lattice(run.lattice), std::size_t(run.n)), scale);
+    Evaluation check(run.n, *none, gt, poll, run.scale());
+    check.add(straight_walk(Lattice(run.lattice), std::size_t(run.n)));
     check.finish();
   }
-  Evaluation evaluation(run.n, none, gt, poll);
+  Evaluation evaluation(run.n, *none, gt, poll, run.scale());
   evaluation.reserve(run.sample_size);
   std::vector<double> costs;
   costs.reserve(std::size_t(std::min<std::uint64_t>(run.sample_size, std::uint64_t{1} << 24)));
   with_lattice(run.lattice,
-               [&](auto kc) { run_chain<decltype(kc)::value>(run, temperature, cost, poll, evaluation, costs); });
+               [&](auto kc) { run_chain<decltype(kc)::value>(run, temperature, cost, poll, rng, evaluation, costs); });
   SampleScores scores = evaluation.finish();
   scores.costs = std::move(costs);
   return scores;

@@ -6,6 +6,7 @@
 #include "tarvex/poll.hpp"
 #include "tarvex/sampling/evaluation.hpp"
 #include "tarvex/sampling/sampling.hpp"
+#include "tarvex/walks/random.hpp"
 
 namespace tarvex {
 
@@ -13,8 +14,9 @@ namespace tarvex {
 // uniformly: n * thermalization_factor accepted moves first, then
 // autocorrelation_factor * (accepted / rejected) move attempts between
 // samples (at least one), every walk scored against gt and with the cost as
-// evaluate_samples does. A contact table must have finite energies.
-SampleScores evaluate_boltzmann_samples(const SamplingRun& run, double temperature, CostFunction& cost,
-                                        const GroundTruth& gt, Poll& poll);
+// evaluate_samples does, drawing from rng. A cost with a delta must have
+// finite energies.
+SampleScores evaluate_boltzmann_samples(const SamplingRun& run, double temperature, Cost& cost,
+                                        const GroundTruth& gt, Poll& poll, Rng& rng);
 
 }  // namespace tarvex

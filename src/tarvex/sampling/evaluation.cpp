@@ -19,7 +19,6 @@ struct Evaluation::Batch {
   // Conformations that came as lattice walks: the walks, and points made from
   // them by the worker (or by the owner when an in-order cost needs them).
   std::vector<LatticePoint> walks;
-  double scale = 0.0;
   std::vector<double> rmsds, costs;
   std::exception_ptr failure;       // of the worker's part (RMSDs, contact energies)
   std::exception_ptr cost_failure;  // of the in-order costs
@@ -39,13 +38,13 @@ std::size_t batch_size_for(std::size_t points, std::size_t models, bool anywhere
 
 }  // namespace
 
-Evaluation::Evaluation(std::size_t points, CostFunction& cost, const GroundTruth& gt, Poll& poll)
+Evaluation::Evaluation(std::size_t points, Cost& cost, const GroundTruth& gt, Poll& poll, double scale)
     : points_(points),
       cost_(&cost),
       gt_(&gt),
-      anywhere_(evaluates_anywhere(cost)),
-      lua_(std::get_if<LuaCost>(&cost)),
-      batch_size_(batch_size_for(points, gt.models, anywhere_)),
+      scale_(scale),
+      runs_(cost.runs()),
+      batch_size_(batch_size_for(points, gt.models, runs_ == CostRuns::anywhere)),
       // Enough batches ahead that a worker never waits for the sampler's
       // next one, and the owner helps only when the workers fall behind.
       max_in_flight_(6 * thread_count() + 1),
@@ -64,17 +63,17 @@ void Evaluation::open_bar() {
 
 void Evaluation::evaluate_host_costs(Batch& batch) {
   if (!bar_) {
-    evaluate_costs(*cost_, batch.points, points_, batch.costs);
+    cost_->score_points(batch.points, points_, batch.costs);
     return;
   }
-  HostCost& host = *std::get<PythonCost>(*cost_).host;
+  Cost& host = *cost_;
   const std::span<const Point> points(batch.points);
   const std::span<double> costs(batch.costs);
   for (std::size_t done = 0; done < batch.count;) {
     const std::size_t k = std::min(host_chunk_, batch.count - done);
     const Clock::time_point start = Clock::now();
     try {
-      host.evaluate_batch(points.subspan(done * points_, k * points_), points_, costs.subspan(done, k));
+      host.score_points(points.subspan(done * points_, k * points_), points_, costs.subspan(done, k));
     } catch (...) {
       bar_->tick(host.completed());  // the walks scored before the failing one
       throw;
@@ -116,9 +115,7 @@ Evaluation::Batch& Evaluation::open_batch() {
 }
 
 bool Evaluation::fails_in_order(std::size_t points) const {
-  if (points != gt_->points) return true;
-  const auto* contact = std::get_if<ContactEnergyCost>(cost_);
-  return contact != nullptr && points != contact->residues;
+  return points != gt_->points || !cost_->accepts(points);
 }
 
 // The single-threaded order exactly: every earlier conformation first, then
@@ -127,7 +124,7 @@ void Evaluation::score_in_order(std::span<const Point> conformation) {
   dispatch();
   while (!in_flight_.empty()) collect_oldest();
   const double rmsd = ground_truth_rmsd(*gt_, conformation);
-  const double cost = evaluate_cost(*cost_, conformation);
+  const double cost = cost_->score_one(conformation);
   scores_.rmsds.push_back(rmsd);
   scores_.costs.push_back(cost);
   if (bar_) bar_->tick();
@@ -142,18 +139,17 @@ void Evaluation::add(std::span<const Point> conformation) {
   if (++batch.count == batch_size_) dispatch();
 }
 
-void Evaluation::add(std::span<const LatticePoint> walk, double scale) {
+void Evaluation::add(std::span<const LatticePoint> walk) {
   open_bar();
   if (fails_in_order(walk.size())) {
     Conformation conformation;
-    to_conformation(walk, scale, conformation);
+    to_conformation(walk, scale_, conformation);
     return score_in_order(conformation);
   }
-  if (open_ && (open_->walks.empty() ? open_->count > 0 : open_->scale != scale)) dispatch();
+  if (open_ && open_->walks.empty() && open_->count > 0) dispatch();
   Batch& batch = open_batch();
   // A batch holds one kind: conformations added as points close it first.
   batch.walks.insert(batch.walks.end(), walk.begin(), walk.end());
-  batch.scale = scale;
   if (++batch.count == batch_size_) dispatch();
 }
 
@@ -165,20 +161,20 @@ void Evaluation::dispatch() {
   batch.costs.resize(batch.count);
   in_flight_.push_back(std::move(owned));
   const bool lattice = !batch.walks.empty();
+  const bool anywhere = runs_ == CostRuns::anywhere;
   // Costs that must run in order, here, need the points before the worker
   // has made them.
-  if (lattice && !anywhere_) to_conformation(batch.walks, batch.scale, batch.points);
+  if (lattice && !anywhere) to_conformation(batch.walks, scale_, batch.points);
   // A failure stays with its batch, so that the batches are judged in order.
-  group_.submit([&batch, lattice, this](Poll&) {
+  group_.submit([&batch, lattice, anywhere, this](Poll&) {
     try {
-      if (lattice && anywhere_) to_conformation(batch.walks, batch.scale, batch.points);
+      if (lattice && anywhere) to_conformation(batch.walks, scale_, batch.points);
       ground_truth_rmsds(*gt_, batch.points, batch.rmsds);
-      if (anywhere_) {
-        const auto& contact = std::get<ContactEnergyCost>(*cost_);
+      if (anywhere) {
         if (lattice)
-          contact.evaluate_batch(batch.walks, points_, batch.scale, batch.costs);
+          cost_->score_walks({batch.walks, batch.points, points_, scale_}, batch.costs);
         else
-          contact.evaluate_batch(batch.points, points_, batch.costs);
+          cost_->score_points(batch.points, points_, batch.costs);
       }
     } catch (const abi::__forced_unwind&) {
       throw;  // a thread ended by pthread_exit
@@ -187,12 +183,12 @@ void Evaluation::dispatch() {
     }
     batch.evaluated.store(true, std::memory_order_release);
   });
-  if (lua_ != nullptr) {
-    // One batch at a time on the Lua thread, while this thread samples on.
-    finish_lua();
-    lua_->start(batch.points, points_, batch.costs);
-    lua_batch_ = &batch;
-  } else if (!anywhere_) {
+  if (runs_ == CostRuns::own_thread) {
+    // One batch at a time on the cost's thread, while this thread samples on.
+    finish_own_thread();
+    cost_->start(batch.points, points_, batch.costs);
+    own_thread_batch_ = &batch;
+  } else if (runs_ == CostRuns::caller) {
     try {
       evaluate_host_costs(batch);
     } catch (const abi::__forced_unwind&) {
@@ -208,11 +204,11 @@ void Evaluation::dispatch() {
   while (in_flight_.size() > max_in_flight_) collect_oldest();
 }
 
-void Evaluation::finish_lua() {
-  if (lua_batch_ == nullptr) return;
-  Batch& batch = *std::exchange(lua_batch_, nullptr);
+void Evaluation::finish_own_thread() {
+  if (own_thread_batch_ == nullptr) return;
+  Batch& batch = *std::exchange(own_thread_batch_, nullptr);
   try {
-    lua_->wait();
+    cost_->wait();
   } catch (const Interrupted&) {
     throw;  // Ctrl-C ends the call at once
   } catch (const abi::__forced_unwind&) {
@@ -224,7 +220,7 @@ void Evaluation::finish_lua() {
 }
 
 void Evaluation::collect_oldest() {
-  if (lua_batch_ == in_flight_.front().get()) finish_lua();
+  if (own_thread_batch_ == in_flight_.front().get()) finish_own_thread();
   std::unique_ptr<Batch> batch = std::move(in_flight_.front());
   in_flight_.pop_front();
   group_.wait_until([&] { return batch->evaluated.load(std::memory_order_acquire); });
@@ -233,7 +229,7 @@ void Evaluation::collect_oldest() {
   scores_.rmsds.insert(scores_.rmsds.end(), batch->rmsds.begin(), batch->rmsds.end());
   scores_.costs.insert(scores_.costs.end(), batch->costs.begin(), batch->costs.end());
   // Host costs are counted as they are scored, in dispatch().
-  if (bar_ && (anywhere_ || lua_ != nullptr)) bar_->tick(batch->count);
+  if (bar_ && runs_ != CostRuns::caller) bar_->tick(batch->count);
   spare_.push_back(std::move(batch));
 }
 
@@ -245,15 +241,15 @@ SampleScores Evaluation::finish() {
   return std::move(scores_);
 }
 
-SampleScores evaluate_samples(const SamplingRun& run, CostFunction& cost, const GroundTruth& gt, Poll& poll) {
-  Evaluation evaluation(run.n, cost, gt, poll);
+SampleScores evaluate_samples(const SamplingRun& run, Cost& cost, const GroundTruth& gt, Poll& poll, Rng& rng) {
+  Evaluation evaluation(run.n, cost, gt, poll, run.scale());
   const bool enumerate = run.method.kind == SamplingMethod::Kind::enumerate;
   if (!enumerate) evaluation.reserve(run.sample_size);
   // The line counts walks scored, not walks produced ahead of their scores.
   SamplingRun unbarred = run;
   unbarred.pbar = false;
   if (run.pbar) evaluation.show_progress(enumerate ? std::nullopt : std::optional<std::uint64_t>(run.sample_size));
-  sample_lattice_walks(unbarred, poll, [&](const LatticeWalk& walk, double scale) { evaluation.add(walk, scale); });
+  sample_lattice_walks(unbarred, rng, poll, [&](const LatticeWalk& walk) { evaluation.add(walk); });
   return evaluation.finish();
 }
 

@@ -24,16 +24,18 @@ struct SampleScores {
   std::vector<double> costs, rmsds;
 };
 
-// Scores conformations in the order they are added. The RMSDs (and contact
-// energies, which depend on nothing else) run in batches on the pool's
-// workers; meanwhile a Lua cost evaluates the batches one at a time, in
-// order, on its own thread, and a host cost on the calling thread. The result is the same at any thread count, and so is a
+// Scores conformations in the order they are added. The RMSDs (and a cost
+// that runs anywhere) run in batches on the pool's workers; meanwhile a cost
+// that runs on its own thread evaluates the batches there one at a time, in
+// order, and a host cost on the calling thread. The result is the same at any thread count, and so is a
 // failure: the one the earliest failing conformation raises, with the RMSD
 // before the cost of each (a cost function with side effects only sees
 // conformations whose RMSD can be computed).
 class Evaluation {
  public:
-  Evaluation(std::size_t points, CostFunction& cost, const GroundTruth& gt, Poll& poll);
+  // Walks added are of the lattice scale given (conformations: their points
+  // times scale).
+  Evaluation(std::size_t points, Cost& cost, const GroundTruth& gt, Poll& poll, double scale = 0.0);
   ~Evaluation();
   Evaluation(const Evaluation&) = delete;
   Evaluation& operator=(const Evaluation&) = delete;
@@ -46,8 +48,8 @@ class Evaluation {
   void show_progress(std::optional<std::uint64_t> total);
 
   void add(std::span<const Point> conformation);
-  // A lattice walk, each coordinate times scale.
-  void add(std::span<const LatticePoint> walk, double scale);
+  // A lattice walk, each coordinate times the scale.
+  void add(std::span<const LatticePoint> walk);
 
   // Waits for every conformation added and hands over the scores.
   SampleScores finish();
@@ -65,16 +67,16 @@ class Evaluation {
   // interval so that the line moves while a slow cost runs.
   void evaluate_host_costs(Batch& batch);
   void open_bar();
-  // Waits for the batch on the Lua thread, if any; its failure stays with it.
-  void finish_lua();
+  // Waits for the batch on the cost's own thread, if any; its failure stays with it.
+  void finish_own_thread();
   void collect_oldest();
 
   std::size_t points_;
-  CostFunction* cost_;
+  Cost* cost_;
   const GroundTruth* gt_;
-  bool anywhere_;
-  LuaCost* lua_;
-  Batch* lua_batch_ = nullptr;  // the batch the Lua thread is evaluating
+  double scale_;
+  CostRuns runs_;
+  Batch* own_thread_batch_ = nullptr;  // the batch the cost's own thread is evaluating
   bool cost_failed_ = false;
   std::size_t batch_size_;
   std::size_t max_in_flight_;
@@ -91,7 +93,7 @@ class Evaluation {
   TaskGroup group_;
 };
 
-// Samples the run and scores every walk against the ground truth and with the cost.
-SampleScores evaluate_samples(const SamplingRun& run, CostFunction& cost, const GroundTruth& gt, Poll& poll);
+// Samples the run, drawing from rng, and scores every walk against the ground truth and with the cost.
+SampleScores evaluate_samples(const SamplingRun& run, Cost& cost, const GroundTruth& gt, Poll& poll, Rng& rng);
 
 }  // namespace tarvex

@@ -28,9 +28,9 @@ struct Best {
 // and only for a scorer that reads them.
 class BatchedMinimum {
  public:
-  BatchedMinimum(std::size_t n, double scale, const BatchScore& score, bool reads_points, Best& best)
+  BatchedMinimum(std::size_t n, double scale, Cost& cost, Best& best)
       : n_(n), scale_(scale), batch_(std::clamp<std::size_t>(8192 / std::max<std::size_t>(n, 1), 16, 1024)),
-        score_(&score), reads_points_(reads_points), best_(&best) {
+        cost_(&cost), reads_points_(cost.reads_points()), best_(&best) {
     walks_.reserve(batch_ * n);
     if (reads_points_) points_.reserve(batch_ * n);
     scores_.resize(batch_);
@@ -48,7 +48,7 @@ class BatchedMinimum {
     if (count == 0) return 0;
     if (reads_points_) to_conformation(walks_, scale_, points_);
     const std::span<double> scores(scores_.data(), count);
-    (*score_)({walks_, points_, n_, scale_}, scores);
+    cost_->score_walks({walks_, points_, n_, scale_}, scores);
     for (std::size_t c = 0; c < count; ++c) {
       const std::uint64_t key = total_order_key(scores[c]);
       if (!best_->found || key < best_->key) {
@@ -66,7 +66,7 @@ class BatchedMinimum {
   std::size_t n_;
   double scale_;
   std::size_t batch_;
-  const BatchScore* score_;
+  Cost* cost_;
   bool reads_points_;
   Best* best_;
   std::vector<LatticePoint> walks_;
@@ -81,12 +81,11 @@ Conformation result_of(const Best& best) {
 }
 
 template <LatticeKind K>
-Conformation minimise_in_order(std::size_t n, double scale, bool pbar, Poll& poll, const BatchScore& score,
-                               bool reads_points) {
+Conformation minimise_in_order(std::size_t n, double scale, bool pbar, Poll& poll, Cost& cost) {
   std::optional<ProgressBar> bar;
   if (pbar) bar.emplace(std::nullopt);
   Best best;
-  BatchedMinimum minimum(n, scale, score, reads_points, best);
+  BatchedMinimum minimum(n, scale, cost, best);
   WalkEnumerator<K> enumerator(n);
   while (const LatticeWalk* walk = enumerator.next()) {
     poll();
@@ -114,8 +113,8 @@ std::vector<LatticeWalk> split_prefixes(std::size_t n, std::size_t threads) {
 }
 
 template <LatticeKind K>
-Conformation minimise_split(std::size_t n, double scale, bool pbar, Poll& host, const BatchScore& score,
-                            bool reads_points, const std::vector<LatticeWalk>& prefixes) {
+Conformation minimise_split(std::size_t n, double scale, bool pbar, Poll& host, Cost& cost,
+                            const std::vector<LatticeWalk>& prefixes) {
   std::optional<ProgressBar> bar;
   if (pbar) bar.emplace(std::nullopt);
   std::atomic<std::uint64_t> scored{0};
@@ -126,7 +125,7 @@ Conformation minimise_split(std::size_t n, double scale, bool pbar, Poll& host, 
     TaskGroup group(worker_count(), poll);
     for (std::size_t p = 0; p < prefixes.size(); ++p) {
       group.submit([&, p](Poll& task_poll) {
-        BatchedMinimum minimum(n, scale, score, reads_points, bests[p]);
+        BatchedMinimum minimum(n, scale, cost, bests[p]);
         WalkEnumerator<K> subtree(n, prefixes[p]);
         while (const LatticeWalk* walk = subtree.next()) {
           task_poll();
@@ -148,19 +147,40 @@ Conformation minimise_split(std::size_t n, double scale, bool pbar, Poll& host, 
   return best->conformation;
 }
 
+// The RMSD to the ground truth as a cost of walks: a pure function, scored anywhere.
+class RmsdScore final : public Cost {
+ public:
+  explicit RmsdScore(const GroundTruth& gt) : gt_(&gt) {}
+  CostRuns runs() const override { return CostRuns::anywhere; }
+  double score_one(std::span<const Point> conformation) override { return ground_truth_rmsd(*gt_, conformation); }
+  void score_points(std::span<const Point> points, std::size_t, std::span<double> out) override {
+    ground_truth_rmsds(*gt_, points, out);
+  }
+  std::size_t completed() const override { return 0; }
+
+ private:
+  const GroundTruth* gt_;
+};
+
 }  // namespace
 
 Conformation minimise_over_walks(std::uint64_t n, LatticeKind lattice, double arc_length, bool pbar, Poll& poll,
-                                 const BatchScore& score, bool reads_points, ScoreOrder order) {
+                                 Cost& cost) {
   return with_lattice(lattice, [&](auto kc) {
     constexpr LatticeKind K = decltype(kc)::value;
     const double scale = lattice_scale(Lattice(K), arc_length);
-    if (order == ScoreOrder::anywhere && worker_count() > 0) {
+    if (cost.runs() == CostRuns::anywhere && worker_count() > 0) {
       const std::vector<LatticeWalk> prefixes = split_prefixes<K>(n, thread_count());
-      if (!prefixes.empty()) return minimise_split<K>(n, scale, pbar, poll, score, reads_points, prefixes);
+      if (!prefixes.empty()) return minimise_split<K>(n, scale, pbar, poll, cost, prefixes);
     }
-    return minimise_in_order<K>(n, scale, pbar, poll, score, reads_points);
+    return minimise_in_order<K>(n, scale, pbar, poll, cost);
   });
+}
+
+Conformation minimise_rmsd_over_walks(std::uint64_t n, LatticeKind lattice, double arc_length, bool pbar, Poll& poll,
+                                      const GroundTruth& gt) {
+  RmsdScore score(gt);
+  return minimise_over_walks(n, lattice, arc_length, pbar, poll, score);
 }
 
 }  // namespace tarvex

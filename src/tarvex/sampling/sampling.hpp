@@ -33,6 +33,10 @@ struct SamplingRun {
   std::uint64_t walk_bytes = 0, memory_limit = 0;
   const char* walks_what = "";
 
+  // The factor from lattice coordinates to space, the same for every walk of
+  // the run: a walk's conformation is its points times scale().
+  double scale() const { return lattice_scale(Lattice(lattice), arc_length); }
+
   void bound_enumeration(std::uint64_t bytes_each, const char* what) {
     if (method.kind != SamplingMethod::Kind::enumerate) return;
     memory_limit = usable_memory();
@@ -46,10 +50,9 @@ namespace detail {
 
 // One loop per (lattice, method): nothing in it dispatches on either.
 template <LatticeKind K, class Visitor>
-void sample_walks_on(const SamplingRun& run, Poll& poll, Visitor& visit) {
-  const double scale = lattice_scale(Lattice(K), run.arc_length);
+void sample_walks_on(const SamplingRun& run, Rng& rng, Poll& poll, Visitor& visit) {
   std::optional<ProgressBar> bar;
-  const auto deliver = [&](const LatticeWalk& walk) { visit(walk, scale); };
+  const auto deliver = [&](const LatticeWalk& walk) { visit(walk); };
   // The sample_size walks of a sampler, each drawn by next().
   const auto draw_samples = [&](auto&& next) {
     if (run.pbar) bar.emplace(run.sample_size);
@@ -62,13 +65,13 @@ void sample_walks_on(const SamplingRun& run, Poll& poll, Visitor& visit) {
   switch (run.method.kind) {
     case SamplingMethod::Kind::pivot: {
       // Thermalization belongs to the set-up and runs before the bar appears.
-      PivotSampler<K> sampler(run.n, thread_rng(), run.method.thermalization_factor,
+      PivotSampler<K> sampler(run.n, rng, run.method.thermalization_factor,
                               run.method.autocorrelation_factor, poll);
       draw_samples([&]() -> decltype(auto) { return sampler.next_sample(); });
       break;
     }
     case SamplingMethod::Kind::dimerize: {
-      Dimerizer<K> dimerizer(thread_rng(), &poll);
+      Dimerizer<K> dimerizer(rng, &poll);
       draw_samples([&]() -> decltype(auto) { return dimerizer(run.n); });
       break;
     }
@@ -92,15 +95,15 @@ void sample_walks_on(const SamplingRun& run, Poll& poll, Visitor& visit) {
 
 }  // namespace detail
 
-// Produces every walk of the run and hands it to visit(const LatticeWalk&,
-// double scale) in production order; its points times scale are the
-// conformation. The walk is only valid during the call, so a visitor copies
-// what it keeps. visit may throw (Panic, Interrupted); the progress line is
+// Produces every walk of the run, drawing from rng, and hands it to
+// visit(const LatticeWalk&) in production order; its points times
+// run.scale() are the conformation. The walk is only valid during the call,
+// so a visitor copies what it keeps. visit may throw (Panic, Interrupted); the progress line is
 // still ended. poll() runs once per walk and inside thermalization and long
 // dimerizations.
 template <class Visitor>
-void sample_lattice_walks(const SamplingRun& run, Poll& poll, Visitor&& visit) {
-  with_lattice(run.lattice, [&](auto kc) { detail::sample_walks_on<decltype(kc)::value>(run, poll, visit); });
+void sample_lattice_walks(const SamplingRun& run, Rng& rng, Poll& poll, Visitor&& visit) {
+  with_lattice(run.lattice, [&](auto kc) { detail::sample_walks_on<decltype(kc)::value>(run, rng, poll, visit); });
 }
 
 }  // namespace tarvex

@@ -6,11 +6,10 @@
 #include <limits>
 #include <optional>
 #include <memory>
-#include <variant>
+#include <span>
 #include <vector>
 
 #include "tarvex/cost/contact_delta.hpp"
-#include "tarvex/cost/contact_sum.hpp"
 #include "tarvex/fail.hpp"
 #include "tarvex/sampling/boltzmann.hpp"
 #include "tarvex/sampling/progress.hpp"
@@ -53,10 +52,10 @@ struct Replica {
   }
 };
 
-double contact_scale(const ContactEnergyCost& cost) {
+double contact_scale(std::span<const double> pair_energies) {
   double sum = 0.0;
   std::size_t count = 0;
-  for (const double e : cost.pair_energies) {
+  for (const double e : pair_energies) {
     if (e != 0.0) {
       sum += std::abs(e);
       ++count;
@@ -87,19 +86,16 @@ double spread_of(std::size_t n, WalkEnergy& whole, std::uint64_t seed, Poll& pol
 }
 
 template <LatticeKind K>
-Folded fold_on(std::size_t n, double arc_length, CostFunction& cost, const FoldSettings& settings, Poll& poll) {
+Folded fold_on(std::size_t n, double arc_length, Cost& cost, const FoldSettings& settings, Poll& poll, Rng& rng) {
   const double scale = lattice_scale(Lattice(K), arc_length);
-  Rng& master_source = thread_rng();
-  Rng master = Rng::seeded(master_source.next());
+  Rng master = Rng::seeded(rng.next());
   std::unique_ptr<ContactField> field;
   std::unique_ptr<CostOfWalk> whole;
-  const auto* table = std::get_if<ContactEnergyCost>(&cost);
   double unit;
-  if (table) {
-    if (table->residues != n) evaluate_cost(cost, to_conformation(straight_walk(Lattice(K), n), scale));
-    field = std::make_unique<ContactField>(*table, scale, K);
+  if (cost.offers_delta()) {
+    field = cost.delta(n, scale, K);
     if (!field->finite()) fail("assertion failed: finite contact energies to fold");
-    unit = contact_scale(*table);
+    unit = contact_scale(cost.delta_energies());
   } else {
     whole = std::make_unique<CostOfWalk>(cost, scale);
     unit = spread_of<K>(n, *whole, master.next(), poll);
@@ -118,9 +114,11 @@ Folded fold_on(std::size_t n, double arc_length, CostFunction& cost, const FoldS
     at[i] = i;
   }
   const auto exact = [&](const LatticeWalk& walk) {
-    if (field)
-      return contact_sum(std::span<const LatticePoint>(walk), lattice_contact_rule(scale, table->dmax),
-                         {table->pair_energies.data(), std::size_t(table->kmin), table->dmax});
+    if (field) {
+      double sum = 0.0;
+      cost.score_walks({walk, {}, n, scale}, {&sum, 1});
+      return sum;
+    }
     return (*whole)(walk);
   };
   LatticeWalk best = replicas[0]->chain.walk();
@@ -185,10 +183,11 @@ std::uint64_t default_fold_sweeps(std::size_t n) {
   return std::max<std::uint64_t>(1000, std::uint64_t(12) * n * n);
 }
 
-Folded fold_walk(std::size_t n, LatticeKind lattice, double arc_length, CostFunction& cost,
-                 const FoldSettings& settings, Poll& poll) {
+Folded fold_walk(std::size_t n, LatticeKind lattice, double arc_length, Cost& cost, const FoldSettings& settings,
+                 Poll& poll, Rng& rng) {
   if (n == 0) fail("assertion failed: a sequence to fold");
-  return with_lattice(lattice, [&](auto kc) { return fold_on<decltype(kc)::value>(n, arc_length, cost, settings, poll); });
+  return with_lattice(lattice,
+                      [&](auto kc) { return fold_on<decltype(kc)::value>(n, arc_length, cost, settings, poll, rng); });
 }
 
 }  // namespace tarvex

@@ -8,6 +8,7 @@
 #include "tarvex/cost/cost.hpp"
 #include "tarvex/poll.hpp"
 #include "tarvex/walks/lattice_point.hpp"
+#include "tarvex/walks/random.hpp"
 
 namespace tarvex {
 
@@ -31,9 +32,9 @@ std::uint64_t default_fold_sweeps(std::size_t n);
 // Replicas of the Boltzmann chain at geometrically spaced temperatures,
 // exchanged at fixed sweep boundaries; the lowest-cost walk any replica
 // visited. Contact tables run the replicas on the pool's threads; other costs
-// on the calling thread. Deterministic given the calling thread's generator,
+// on the calling thread. Deterministic given rng, which seeds the replicas,
 // at any thread count. Needs n >= 1 and, for a table, finite energies.
-Folded fold_walk(std::size_t n, LatticeKind lattice, double arc_length, CostFunction& cost,
-                 const FoldSettings& settings, Poll& poll);
+Folded fold_walk(std::size_t n, LatticeKind lattice, double arc_length, Cost& cost, const FoldSettings& settings,
+                 Poll& poll, Rng& rng);
 
 }  // namespace tarvex
