@@ -76,10 +76,10 @@ int main(int argc, char** argv) {
       const auto colon = arg.find(':');
       const std::string seq = arg.substr(0, colon);
       settings.target = std::atof(arg.c_str() + colon + 1);
-      CostFunction cost = build_contact_energy_cost(hp_table(), seq, 2, 1.0);
-      seed_thread_rng(std::span<const unsigned char>(reinterpret_cast<const unsigned char*>(argv[a]), 4));
+      const std::unique_ptr<Cost> cost = make_contact_cost(build_contact_energy_cost(hp_table(), seq, 2, 1.0));
+      Rng rng = Rng::keyed(std::span<const unsigned char>(reinterpret_cast<const unsigned char*>(argv[a]), 4));
       const auto start = Clock::now();
-      const Folded f = fold_walk(seq.size(), LatticeKind::cubic, 1.0, cost, settings, poll);
+      const Folded f = fold_walk(seq.size(), LatticeKind::cubic, 1.0, *cost, settings, poll, rng);
       std::printf("%s %g %.2f s %llu sweeps\n", seq.substr(0, 8).c_str(), f.cost, seconds_since(start),
                   (unsigned long long)f.sweeps);
       std::fflush(stdout);

@@ -11,6 +11,7 @@
 
 #include "contact_reference.hpp"
 #include "panic_message.hpp"
+#include "tarvex/cost/contact_delta.hpp"
 #include "tarvex/cost/contact_sum.hpp"
 #include "tarvex/cost/cost.hpp"
 #include "tarvex/fail.hpp"
@@ -49,8 +50,8 @@ class ContactCost : public ::testing::TestWithParam<CostCase> {};
 
 TEST_P(ContactCost, SumsTheEnergiesOfThePairsInContact) {
   const CostCase& c = GetParam();
-  CostFunction cost = build_contact_energy_cost(c.table, c.seq, c.kmin, c.dmax);
-  EXPECT_EQ(evaluate_cost(cost, c.points), c.expected);
+  const std::unique_ptr<Cost> cost = make_contact_cost(build_contact_energy_cost(c.table, c.seq, c.kmin, c.dmax));
+  EXPECT_EQ(cost->score_one(c.points), c.expected);
 }
 
 const EnergyTable kAsymmetric = {{U'A', {{U'B', 1.0}}}, {U'B', {{U'A', 5.0}}}};
@@ -132,15 +133,15 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ContactCostFailure, ConformationOfAnotherLengthNamesBothCounts) {
   const EnergyTable table = {{U'A', {{U'A', 1.0}}}};
   // "A\u00e9" would be walked with its 3 bytes as 3 points but has 2 residues.
-  CostFunction cost = build_contact_energy_cost({{U'A', {{U'\u00e9', 1.0}}}}, "A\u00e9", 1, 7.8);
+  const ContactEnergyCost cost = build_contact_energy_cost({{U'A', {{U'\u00e9', 1.0}}}}, "A\u00e9", 1, 7.8);
   for (std::size_t m : {0u, 1u, 3u, 40u}) {
-    EXPECT_EQ(panic_message([&] { evaluate_cost(cost, chain(m)); }),
+    EXPECT_EQ(panic_message([&] { cost.evaluate(chain(m)); }),
               "The conformation has " + std::to_string(m) +
                   " points but the contact energies were built for 2 residues !");
   }
   // No pairs at all does not excuse a mismatch either.
-  CostFunction none = build_contact_energy_cost(table, "AA", 5, 7.8);
-  EXPECT_THROW(evaluate_cost(none, chain(3)), Panic);
+  const ContactEnergyCost none = build_contact_energy_cost(table, "AA", 5, 7.8);
+  EXPECT_THROW(none.evaluate(chain(3)), Panic);
 }
 
 // --- The contact rule: d = sqrt((dx*dx + dy*dy) + dz*dz) <= dmax ------------------
@@ -346,6 +347,33 @@ TEST(ContactSumOnLattice, BatchesGiveEachConformationsSum) {
   cost.evaluate_batch(std::span<const Point>(), n + 1, {});
   EXPECT_EQ(panic_message([&] { cost.evaluate_batch(walks, n + 1, scale, std::span(out).first(1)); }),
             "The conformation has 51 points but the contact energies were built for 50 residues !");
+}
+
+// The table behind the cost interface: scored anywhere on the walks'
+// integers with the table's own sums, and the only form with a delta, which
+// refuses a walk of another length as scoring would.
+TEST(ContactCostInterface, ScoresWalksAsTheTableAndOffersItsDelta) {
+  Rng rng = Rng::seeded(4);
+  const std::size_t n = 30;
+  const double scale = lattice_scale(Lattice(LatticeKind::bcc), 3.8);
+  const ContactEnergyCost table = spread_cost(n, 1, 7.8, rng);
+  const std::unique_ptr<Cost> cost = make_contact_cost(table);
+  EXPECT_EQ(cost->runs(), CostRuns::anywhere);
+  EXPECT_FALSE(cost->reads_points());
+  EXPECT_FALSE(cost->accepts(n + 1));
+  const LatticeWalk walk = dimerize(Lattice(LatticeKind::bcc), n, rng);
+  double got = -1.0;
+  cost->score_walks({walk, {}, n, scale}, {&got, 1});
+  EXPECT_EQ(got, table.evaluate(to_conformation(walk, scale)));
+  ASSERT_TRUE(cost->offers_delta());
+  EXPECT_EQ(cost->delta_energies().size(), table.pair_energies.size());
+  const std::unique_ptr<ContactField> field = cost->delta(n, scale, LatticeKind::bcc);
+  EXPECT_NEAR(field->cross(walk, 0, 0, nullptr) + field->internal(0, n, walk.data(), false), got, 1e-9);
+  EXPECT_EQ(panic_message([&] { cost->delta(n + 1, scale, LatticeKind::bcc); }),
+            "The conformation has 31 points but the contact energies were built for 30 residues !");
+  const std::unique_ptr<Cost> lua = make_lua_cost("f", "function f() return 1 end", "A");
+  EXPECT_FALSE(lua->offers_delta());
+  EXPECT_TRUE(lua->delta_energies().empty());
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ struct ThreadCount {
 class CountingCost final : public HostCost {
  public:
   explicit CountingCost(std::size_t fail_at) : fail_at_(fail_at) {}
-  double evaluate(std::span<const Point> c) override {
+  double score_one(std::span<const Point> c) override {
     if (seen == fail_at_) fail("host cost failed at {}", seen);
     return c[1].x + double(seen++);
   }
@@ -50,37 +50,37 @@ std::vector<Conformation> models() {
   return out;
 }
 
-SampleScores run_at(std::size_t threads, const SamplingRun& run, CostFunction& cost) {
+SampleScores run_at(std::size_t threads, const SamplingRun& run, Cost& cost) {
   ThreadCount count(threads);
   const GroundTruth gt = build_ground_truth(models());
   Poll poll;
-  return evaluate_samples(run, cost, gt, poll);
+  return evaluate_samples(run, cost, gt, poll, thread_rng());
 }
 
 // The scores one at a time, as the single-threaded loop computes them.
-SampleScores reference(const SamplingRun& run, CostFunction& cost) {
+SampleScores reference(const SamplingRun& run, Cost& cost) {
   const GroundTruth gt = build_ground_truth(models());
   SampleScores out;
   Poll poll;
   sample_walks(run, poll, [&](const Conformation& c) {
     out.rmsds.push_back(ground_truth_rmsd(gt, c));
-    out.costs.push_back(evaluate_cost(cost, c));
+    out.costs.push_back(cost.score_one(c));
   });
   return out;
 }
 
 TEST(Evaluation, ScoresEqualTheOneAtATimeLoopAtAnyThreadCount) {
   const SamplingRun run{6, 0, {SamplingMethod::Kind::enumerate, 0, 0}, LatticeKind::cubic, 3.8, false};
-  CostFunction contact = build_contact_energy_cost(kTable, "ABBAAB", 1, 7.8);
-  const SampleScores expected = reference(run, contact);
-  CostFunction reference_host = PythonCost{std::make_unique<CountingCost>(SIZE_MAX)};
+  const std::unique_ptr<Cost> contact = make_contact_cost(build_contact_energy_cost(kTable, "ABBAAB", 1, 7.8));
+  const SampleScores expected = reference(run, *contact);
+  CountingCost reference_host(SIZE_MAX);
   const SampleScores expected_host = reference(run, reference_host);
   ASSERT_GT(expected.costs.size(), 1000u);
   for (std::size_t threads : {1, 2, 5}) {
-    const SampleScores got = run_at(threads, run, contact);
+    const SampleScores got = run_at(threads, run, *contact);
     EXPECT_EQ(got.costs, expected.costs) << threads;
     EXPECT_EQ(got.rmsds, expected.rmsds) << threads;
-    CostFunction host = PythonCost{std::make_unique<CountingCost>(SIZE_MAX)};
+    CountingCost host(SIZE_MAX);
     const SampleScores in_order = run_at(threads, run, host);
     EXPECT_EQ(in_order.costs, expected_host.costs) << threads;
     EXPECT_EQ(in_order.rmsds, expected.rmsds) << threads;
@@ -90,10 +90,8 @@ TEST(Evaluation, ScoresEqualTheOneAtATimeLoopAtAnyThreadCount) {
 TEST(Evaluation, HostCostSeesEveryConformationInOrderAndItsFailureEndsTheRun) {
   const SamplingRun run{6, 0, {SamplingMethod::Kind::enumerate, 0, 0}, LatticeKind::cubic, 3.8, false};
   for (std::size_t threads : {1, 3}) {
-    auto owned = std::make_unique<CountingCost>(777);
-    CountingCost& counting = *owned;
-    CostFunction host = PythonCost{std::move(owned)};
-    EXPECT_EQ(panic_message([&] { run_at(threads, run, host); }), "host cost failed at 777") << threads;
+    CountingCost counting(777);
+    EXPECT_EQ(panic_message([&] { run_at(threads, run, counting); }), "host cost failed at 777") << threads;
     EXPECT_EQ(counting.seen, 777u) << threads;
   }
 }
@@ -102,10 +100,8 @@ TEST(Evaluation, HostCostSeesEveryConformationInOrderAndItsFailureEndsTheRun) {
 TEST(Evaluation, LengthMismatchFailsBeforeAnyCost) {
   const SamplingRun run{4, 50, {SamplingMethod::Kind::dimerize, 0, 0}, LatticeKind::fcc, 3.8, false};
   for (std::size_t threads : {1, 3}) {
-    auto owned = std::make_unique<CountingCost>(SIZE_MAX);
-    CountingCost& counting = *owned;
-    CostFunction host = PythonCost{std::move(owned)};
-    EXPECT_EQ(panic_message([&] { run_at(threads, run, host); }),
+    CountingCost counting(SIZE_MAX);
+    EXPECT_EQ(panic_message([&] { run_at(threads, run, counting); }),
               "assertion failed: the conformation has 4 points but the ground-truth model has 6");
     EXPECT_EQ(counting.seen, 0u);
   }

@@ -35,9 +35,9 @@ class LuaCostCall : public ::testing::TestWithParam<CallCase> {};
 
 TEST_P(LuaCostCall, ReturnsTheFirstResultAsANumber) {
   const CallCase& c = GetParam();
-  CostFunction cost = LuaCost("f", c.source, c.seq);
-  EXPECT_EQ(evaluate_cost(cost, c.points), c.expected);
-  EXPECT_EQ(evaluate_cost(cost, c.points), c.expected) << "second evaluation";
+  const std::unique_ptr<Cost> cost = make_lua_cost("f", c.source, c.seq);
+  EXPECT_EQ(cost->score_one(c.points), c.expected);
+  EXPECT_EQ(cost->score_one(c.points), c.expected) << "second evaluation";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -204,11 +204,11 @@ TEST(LuaCostState, GlobalsPersistWithinACostAndStartAfreshInANewOne) {
 
 TEST(LuaCostState, ChunkRunsOnceAndMovesKeepTheState) {
   const char* source = "runs = (runs or 0) + 1 function f() return runs end";
-  std::vector<CostFunction> costs;
-  for (int i = 0; i < 5; ++i) costs.emplace_back(LuaCost("f", source, "A"));  // reallocations move them
-  LuaCost moved = std::move(std::get<LuaCost>(costs.front()));
+  std::vector<LuaCost> costs;
+  for (int i = 0; i < 5; ++i) costs.emplace_back("f", source, "A");  // reallocations move them
+  LuaCost moved = std::move(costs.front());
   EXPECT_EQ(moved.evaluate(kThreePoints), 1.0);
-  for (std::size_t i = 1; i < costs.size(); ++i) EXPECT_EQ(evaluate_cost(costs[i], kThreePoints), 1.0);
+  for (std::size_t i = 1; i < costs.size(); ++i) EXPECT_EQ(costs[i].evaluate(kThreePoints), 1.0);
 }
 
 
@@ -219,18 +219,18 @@ const std::vector<Point> kFourConformations = {{1, 0, 0}, {0, 0, 0}, {2, 0, 0}, 
                                                {3, 0, 0}, {0, 0, 0}, {4, 0, 0}, {0, 0, 0}};
 
 TEST(LuaCostBatch, EvaluatesInOrderWithGlobalsCarriedFromBatchToBatch) {
-  CostFunction cost = LuaCost("f", "n = 0 function f(s, c) n = n + 1 return n * 1000 + c[1][1] end", "AB");
-  LuaCost& lua = std::get<LuaCost>(cost);
+  const std::unique_ptr<Cost> lua = make_lua_cost("f", "n = 0 function f(s, c) n = n + 1 return n * 1000 + c[1][1] end", "AB");
+  ASSERT_EQ(lua->runs(), CostRuns::own_thread);
   std::vector<double> out(4);
-  evaluate_costs(cost, kFourConformations, 2, out);
+  lua->score_points(kFourConformations, 2, out);
   EXPECT_EQ(out, (std::vector<double>{1001, 2002, 3003, 4004}));
   std::vector<double> two(2);
-  lua.start(std::span(kFourConformations).subspan(4), 2, two);
-  lua.wait();
+  lua->start(std::span(kFourConformations).subspan(4), 2, two);
+  lua->wait();
   EXPECT_EQ(two, (std::vector<double>{5003, 6004}));
-  EXPECT_EQ(evaluate_cost(cost, std::span(kFourConformations).first(2)), 7001.0);
-  lua.evaluate(std::span(kFourConformations).first(0), 2, std::span<double>());
-  EXPECT_EQ(lua.evaluate(std::span(kFourConformations).subspan(4, 2)), 8003.0) << "an empty batch calls nothing";
+  EXPECT_EQ(lua->score_one(std::span(kFourConformations).first(2)), 7001.0);
+  lua->score_points(std::span(kFourConformations).first(0), 2, std::span<double>());
+  EXPECT_EQ(lua->score_one(std::span(kFourConformations).subspan(4, 2)), 8003.0) << "an empty batch calls nothing";
 }
 
 TEST(LuaCostBatch, FailureKeepsTheResultsBeforeTheFailingConformation) {

@@ -9,6 +9,7 @@
 #include "tarvex/fail.hpp"
 #include "tarvex/poll.hpp"
 #include "tarvex/sampling/sampling.hpp"
+#include "tarvex/walks/random.hpp"
 #include "walk_testing.hpp"
 
 namespace tarvex {
@@ -63,6 +64,26 @@ INSTANTIATE_TEST_SUITE_P(AllMethodsAndLattices, SamplingTest,
                                   lattice_label(std::get<1>(test.param)) + "_" +
                                   std::to_string(std::get<2>(test.param));
                          });
+
+// tarvex.seed(n) keys the generator on n's bytes, least significant first
+// (at least one); a generator keyed the same way here gives the walks a
+// Python caller sees: those of seed(2024) then sample_solutions(9, 2,
+// method="pivot", lattice="cubic", thermalization_factor=2,
+// autocorrelation_factor=2), as recorded from the module.
+TEST(SamplingDriver, GeneratorKeyedLikeTheModuleSeedGivesThePythonWalks) {
+  std::vector<unsigned char> key;
+  for (std::uint64_t v = 2024; key.empty() || v != 0; v >>= 8) key.push_back(static_cast<unsigned char>(v & 0xFF));
+  Rng rng = Rng::keyed(key);
+  const SamplingRun run{9, 2, {Kind::pivot, 2, 2}, LatticeKind::cubic, 3.8, false};
+  std::vector<LatticeWalk> walks;
+  Poll poll;
+  sample_lattice_walks(run, rng, poll, [&](const LatticeWalk& walk) { walks.push_back(walk); });
+  const std::vector<LatticeWalk> expected = {
+      {{0, 0, 0}, {1, 0, 0}, {1, 0, -1}, {1, -1, -1}, {1, -1, 0}, {0, -1, 0}, {0, -1, 1}, {1, -1, 1}, {1, -1, 2}},
+      {{0, 0, 0}, {0, 1, 0}, {0, 1, -1}, {0, 2, -1}, {0, 3, -1}, {0, 3, 0}, {-1, 3, 0}, {-1, 3, -1}, {-1, 2, -1}}};
+  EXPECT_EQ(walks, expected);
+  EXPECT_EQ(run.scale(), 3.8);
+}
 
 TEST(SamplingDriver, LongerPivotAndDimerizeRunsGiveValidConformations) {
   for (const Kind method : {Kind::pivot, Kind::dimerize}) {

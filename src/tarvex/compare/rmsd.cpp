@@ -9,6 +9,7 @@
 #include "tarvex/compare/linalg.hpp"
 #include "tarvex/compare/rmsd_kernel.hpp"
 #include "tarvex/fail.hpp"
+#include "tarvex/messages.hpp"
 
 namespace tarvex {
 
@@ -91,7 +92,7 @@ detail::BatchFunction batch_kernel() {
 }  // namespace
 
 GroundTruth build_ground_truth(std::span<const Conformation> models) {
-  if (models.empty()) fail("The ground truth must have at least one model !");
+  if (models.empty()) fail(messages::kNoModels);
   GroundTruth gt;
   gt.models = models.size();
   gt.points = models[0].size();
@@ -102,7 +103,7 @@ GroundTruth build_ground_truth(std::span<const Conformation> models) {
   gt.exponents.assign(padded, 0);
   for (std::size_t r = 0; r < gt.models; ++r) {
     const Conformation& model = models[r];
-    if (model.size() < n) fail("index out of bounds: the len is {} but the index is {}", model.size(), model.size());
+    if (model.size() < n) fail(messages::kShortModel, model.size(), model.size());
     // Models without points have no storage to point into.
     double* lane = n == 0 ? nullptr : gt.centred.data() + (r / kLanes) * kLanes * 3 * n + r % kLanes;
     const detail::Centred c = detail::centre(model.data(), n, lane, 3 * kLanes, kLanes);

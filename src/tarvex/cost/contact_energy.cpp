@@ -8,6 +8,7 @@
 #include "tarvex/cost/contact_sum.hpp"
 #include "tarvex/cost/cost.hpp"
 #include "tarvex/fail.hpp"
+#include "tarvex/messages.hpp"
 
 namespace tarvex {
 namespace {
@@ -85,11 +86,11 @@ ContactEnergyCost build_contact_energy_cost(const EnergyTable& table, std::strin
   for (std::size_t i = 0; i < n && n - i > kmin; ++i) {
     const auto row = table.find(residues[i]);
     if (row == table.end())
-      fail("Contact energies for amino acid {} could not be found !", utf8(residues[i]));
+      fail(messages::kNoContactEnergies, utf8(residues[i]));
     for (std::size_t j = i + kmin; j < n; ++j) {
       const auto entry = row->second.find(residues[j]);
       if (entry == row->second.end())
-        fail("Contact energy for amino acid's pair {}-{} could not be found !", utf8(residues[i]),
+        fail(messages::kNoContactEnergy, utf8(residues[i]),
              utf8(residues[j]));
       cost.pair_energies.push_back(entry->second);
     }

@@ -9,6 +9,7 @@
 
 #include "tarvex/cost/lua_libraries.hpp"
 #include "tarvex/fail.hpp"
+#include "tarvex/messages.hpp"
 
 namespace tarvex {
 namespace {
@@ -198,10 +199,10 @@ void interrupt_hook(lua_State* L, lua_Debug*) {
 
 LuaState::LuaState() : function_ref_(LUA_NOREF), sequence_ref_(LUA_NOREF) {
   state_ = luaL_newstate();
-  if (state_ == nullptr) fail("Failed to create a Lua VM");
+  if (state_ == nullptr) fail(messages::kLuaVm);
   if (lua_cpcall(state_, open_cost_libraries, nullptr) != 0) {
     lua_close(state_);
-    fail("Failed to create a Lua VM");
+    fail(messages::kLuaVm);
   }
 }
 
@@ -217,16 +218,16 @@ void LuaState::interrupt() noexcept { lua_sethook(state_, interrupt_hook, LUA_MA
 void LuaState::run_chunk(std::string_view source) {
   ChunkArgs args{source.data(), source.size(), 0};
   if (std::string error = protected_run(state_, run_chunk_op, args); !error.empty())
-    fail("Lua code returned an error when run:\n{}", error);
+    fail(messages::kLuaChunkError, error);
 }
 
 void LuaState::bind_function(std::string_view name) {
   BindArgs args{name.data(), name.size(), 0, LUA_TNIL, LUA_NOREF};
   if (std::string error = protected_run(state_, bind_function_op, args); !error.empty())
-    fail("Lua function {} cannot be found !: {}", name, error);
+    fail(messages::kLuaFunctionMissing, name, error);
   if (args.type != LUA_TFUNCTION)
-    fail("Lua function {} cannot be found !: error converting Lua {} to function", name,
-         lua_typename(state_, args.type));
+    fail(messages::kLuaFunctionMissing, name,
+         format("error converting Lua {} to function", lua_typename(state_, args.type)));
   function_ref_ = args.ref;
 }
 
@@ -234,7 +235,7 @@ void LuaState::bind_sequence(std::string_view sequence) {
   SequenceArgs args{sequence.data(), sequence.size(), LUA_NOREF};
   if (lua_cpcall(state_, bind_sequence_op, &args) != 0) {
     lua_pop(state_, 1);
-    fail("Lua function did not return a floating number !: memory error: not enough memory");
+    fail(messages::kLuaNotFloat, "memory error: not enough memory");
   }
   sequence_ref_ = args.ref;
 }
@@ -242,17 +243,14 @@ void LuaState::bind_sequence(std::string_view sequence) {
 double LuaState::call(std::span<const Point> conformation) {
   // Lua tables index with int; no real conformation comes near this.
   if (conformation.size() > static_cast<std::size_t>(INT_MAX))
-    fail("Lua function did not return a floating number !: {} points do not fit a Lua table",
-         conformation.size());
+    fail(messages::kLuaNotFloat, format("{} points do not fit a Lua table", conformation.size()));
   CallArgs args{function_ref_, sequence_ref_, conformation.data(),
                 static_cast<int>(conformation.size()), 0, LUA_TNIL, 0.0};
   if (std::string error = protected_run(state_, call_op, args); !error.empty())
-    fail("Lua function did not return a floating number !: {}", error);
+    fail(messages::kLuaNotFloat, error);
   if (args.type != LUA_TNUMBER)
-    fail(
-        "Lua function did not return a floating number !: error converting Lua {} to f64 "
-        "(expected number or string coercible to number)",
-        lua_typename(state_, args.type));
+    fail(messages::kLuaNotFloat, format("error converting Lua {} to f64 (expected number or string coercible to number)",
+                                        lua_typename(state_, args.type)));
   return args.result;
 }
 

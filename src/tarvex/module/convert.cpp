@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "tarvex/fail.hpp"
+#include "tarvex/messages.hpp"
 #include "tarvex/module/gil.hpp"
 #include "tarvex/reserve.hpp"
 
@@ -20,7 +21,7 @@ PyRef type_qualname(PyObject* obj) { return PyRef::check(PyType_GetQualName(Py_T
 // Raises TypeError "'{type}' object cannot be cast as '{target}'".
 [[noreturn]] void raise_cast_error(PyObject* obj, const char* target) {
   PyRef name = type_qualname(obj);
-  PyErr_Format(PyExc_TypeError, "'%U' object cannot be cast as '%s'", name.get(), target);
+  PyErr_Format(PyExc_TypeError, messages::kCannotCast, name.get(), target);
   throw ErrorSet{};
 }
 
@@ -38,7 +39,7 @@ std::size_t capacity_hint(PyObject* obj) {
 template <class T, class Convert>
 std::vector<T> to_list(PyObject* obj, Convert convert) {
   if (PyUnicode_Check(obj)) {
-    PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+    PyErr_SetString(PyExc_TypeError, messages::kStrNotSequence);
     throw ErrorSet{};
   }
   if (!PySequence_Check(obj)) raise_cast_error(obj, "Sequence");

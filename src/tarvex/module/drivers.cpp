@@ -10,6 +10,7 @@
 #include "tarvex/compare/rmsd.hpp"
 #include "tarvex/fail.hpp"
 #include "tarvex/memory.hpp"
+#include "tarvex/messages.hpp"
 #include "tarvex/module/arguments.hpp"
 #include "tarvex/module/bind.hpp"
 #include "tarvex/module/convert.hpp"
@@ -118,7 +119,7 @@ PyRef minimize_rmsd(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
       bind_arguments("minimize_rmsd", args, nargs, kwnames, required("gt", to_structure_list),
                      defaulted("lattice", to_text, "tetrahedral"),
                      defaulted("arc_length", to_float, 3.8), defaulted("pbar", to_flag, false));
-  if (models.empty()) fail("assertion failed: gt.len() > 0");
+  if (models.empty()) fail(messages::kNoModelsAssertion);
   const LatticeKind lattice = parse_lattice(lattice_text);
   const std::uint64_t n = models.front().size();
   const GroundTruth gt = build_ground_truth(models);

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "tarvex/fail.hpp"
+#include "tarvex/messages.hpp"
 #include "tarvex/module/pyref.hpp"
 #include "tarvex/walks/lattice.hpp"
 
@@ -46,15 +47,15 @@ SamplingMethod parse_method(std::string_view text, bool optional, PivotFactors f
     return {SamplingMethod::Kind::pivot, factors.thermalization, factors.autocorrelation};
   if (text == "dimerize") return {SamplingMethod::Kind::dimerize, 0, 0};
   if (text == "enumerate") return {SamplingMethod::Kind::enumerate, 0, 0};
-  if (optional) fail("Method Some({}) is not recognized !", quoted(text));
-  fail("Method {} is not recognized !", quoted(text));
+  if (optional) fail(messages::kUnknownOptionalMethod, quoted(text));
+  fail(messages::kUnknownMethod, quoted(text));
 }
 
 LatticeKind parse_lattice(std::string_view text) {
   for (std::size_t k = 0; k < kLatticeNames.size(); ++k) {
     if (text == kLatticeNames[k]) return LatticeKind(k);
   }
-  fail("Lattice {} is not recognized !", quoted(text));
+  fail(messages::kUnknownLattice, quoted(text));
 }
 
 }  // namespace tarvex::py

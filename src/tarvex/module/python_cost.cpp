@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "tarvex/fail.hpp"
+#include "tarvex/messages.hpp"
 #include "tarvex/module/convert.hpp"
 #include "tarvex/module/gil.hpp"
 
@@ -86,11 +87,11 @@ class CallableCost final : public HostCost {
     PyRef coordinates = new_conformation(conformation);
     PyObject* args[] = {sequence_.get(), coordinates.get()};
     PyRef result(PyObject_Vectorcall(callable_, args, 2, nullptr));
-    if (!result) fail_with_python_error("Python function failed to run !");
+    if (!result) fail_with_python_error(messages::kPythonCostFailed);
     try {
       return to_float(result.get());
     } catch (const ErrorSet&) {
-      fail_with_python_error("Python function did not return a float !");
+      fail_with_python_error(messages::kPythonCostNotFloat);
     }
   }
 
@@ -197,7 +198,7 @@ std::unique_ptr<Cost> build_cost(PyObject* cost, std::string seq, std::uint64_t 
   }
   if (auto table = energy_table(cost)) return make_contact_cost(build_contact_energy_cost(*table, seq, kmin, dmax));
   if (PyErr_Occurred()) throw ErrorSet{};
-  fail("Cannot recognize {} !", display(cost));
+  fail(messages::kUnrecognisedCost, display(cost));
 }
 
 }  // namespace tarvex::py

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "tarvex/fail.hpp"
+#include "tarvex/messages.hpp"
 #include "tarvex/poll.hpp"
 #include "tarvex/thread_pool.hpp"
 
@@ -81,8 +82,8 @@ std::vector<double> average_ranks(std::span<const double> values, Poll* poll) {
 }
 
 double pearson_correlation(std::span<const double> x, std::span<const double> y) {
-  if (x.size() != y.size()) fail("assertion failed: x.len() == y.len()");
-  if (x.empty()) fail("Cannot calculate the mean of an empty Vec !");
+  if (x.size() != y.size()) fail(messages::kUnequalLengths);
+  if (x.empty()) fail(messages::kEmptyMean);
 
   const double mx = mean_of(x);
   const double my = mean_of(y);
@@ -115,7 +116,7 @@ double spearman_correlation(std::span<const double> x, std::span<const double> y
 }
 
 Extremes scan_extremes(std::span<const double> values) {
-  if (values.empty()) fail("Cannot calculate the mean of an empty Vec !");
+  if (values.empty()) fail(messages::kEmptyMean);
   Extremes e{0, 0, 0.0};
   double sum = values[0];
   for (std::size_t i = 1; i < values.size(); ++i) {
