@@ -123,15 +123,27 @@ def test_score_fails_as_stats_does(trpcage):
         tarvex.score(seq, [models[0]], models, [1.0])
 
 
-def test_a_failing_cost_is_the_cause_of_the_panic():
+GT3 = [[[0, 0, 0], [1, 0, 0], [2, 0, 0]]]
+
+
+# Every way a call scores with the cost: batches on the calling thread, the minimisation in order,
+# the chain at a temperature and the fold's whole-walk energy.
+@pytest.mark.parametrize("call", [
+    lambda cost: tarvex.stats("AAA", GT3, cost, sample_size=5),
+    lambda cost: tarvex.minimize_cost("AAA", cost),
+    lambda cost: tarvex.sample_scores("AAA", GT3, cost, sample_size=5, temperature=1.0),
+    lambda cost: tarvex.fold("AAA", cost, sweeps=1),
+], ids=["stats", "minimize_cost", "sample_scores_at_a_temperature", "fold"])
+def test_a_failing_cost_is_the_cause_of_the_panic(call):
     planted = ValueError("planted")
 
     def cost(seq, coords):
         raise planted
 
     with pytest.raises(tarvex.PanicException) as caught:
-        tarvex.stats("AAA", [[[0, 0, 0], [1, 0, 0], [2, 0, 0]]], cost, sample_size=5)
+        call(cost)
     assert caught.value.__cause__ is planted
+    assert str(caught.value).startswith("Python function failed to run !: Traceback")
     assert str(caught.value).startswith("Python function failed to run !: Traceback")
 
 
