@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "tarvex/compare/simd.hpp"
+#include "tarvex/simd.hpp"
 
 namespace tarvex::qcp {
 

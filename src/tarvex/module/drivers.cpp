@@ -113,7 +113,7 @@ PyRef minimize_cost(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
   };
   const Conformation best = [&] {
     const ReleasedGil released;
-    Conformation found = minimise_over_walks(walk_length(seq), lattice, arc_length, pbar, poll, score, contact == nullptr, order);
+    Conformation found = minimize_over_walks(walk_length(seq), lattice, arc_length, pbar, poll, score, contact == nullptr, order);
     close_cost(cost);
     return found;
   }();
@@ -137,7 +137,7 @@ PyRef minimize_rmsd(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
   };
   const Conformation best = [&] {
     const ReleasedGil released;
-    return minimise_over_walks(n, lattice, arc_length, pbar, poll, score, true, ScoreOrder::anywhere);
+    return minimize_over_walks(n, lattice, arc_length, pbar, poll, score, true, ScoreOrder::anywhere);
   }();
   return build_result([&] { return new_conformation(best); }, 72 + 104 * best.size());
 }

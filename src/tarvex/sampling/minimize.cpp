@@ -1,4 +1,4 @@
-// Minimisation over every walk of a length: the first conformation with the lowest score.
+// Minimization over every walk of a length: the first conformation with the lowest score.
 #include "tarvex/sampling/minimize.hpp"
 
 #include <algorithm>
@@ -11,7 +11,7 @@
 #include "tarvex/thread_pool.hpp"
 #include "tarvex/total_order.hpp"
 #include "tarvex/walks/lattice.hpp"
-#include "tarvex/walks/walk.hpp"
+#include "tarvex/walks/walk_enumerator.hpp"
 
 namespace tarvex {
 namespace {
@@ -81,20 +81,19 @@ Conformation result_of(const Best& best) {
 }
 
 template <LatticeKind K>
-Conformation minimise_in_order(std::size_t n, double scale, bool pbar, Poll& poll, const BatchScore& score,
+Conformation minimize_in_order(std::size_t n, double scale, bool pbar, Poll& poll, const BatchScore& score,
                                bool reads_points) {
-  std::optional<ProgressBar> bar;
-  if (pbar) bar.emplace(std::nullopt);
+  OptionalProgressBar bar(pbar, std::nullopt);
   Best best;
   BatchedMinimum minimum(n, scale, score, reads_points, best);
   WalkEnumerator<K> enumerator(n);
   while (const LatticeWalk* walk = enumerator.next()) {
     poll();
-    if (bar) bar->tick();
+    bar.tick();
     minimum.add(*walk);
   }
   minimum.flush();
-  if (bar) bar->close();
+  bar.close();
   return result_of(best);
 }
 
@@ -114,13 +113,11 @@ std::vector<LatticeWalk> split_prefixes(std::size_t n, std::size_t threads) {
 }
 
 template <LatticeKind K>
-Conformation minimise_split(std::size_t n, double scale, bool pbar, Poll& host, const BatchScore& score,
+Conformation minimize_split(std::size_t n, double scale, bool pbar, Poll& host, const BatchScore& score,
                             bool reads_points, const std::vector<LatticeWalk>& prefixes) {
-  std::optional<ProgressBar> bar;
-  if (pbar) bar.emplace(std::nullopt);
-  std::atomic<std::uint64_t> scored{0};
-  CountedProgress owner{&host, bar ? &*bar : nullptr, &scored};
-  Poll poll(&CountedProgress::check, &owner);
+  SharedProgress progress(host, pbar, std::nullopt);
+  std::atomic<std::uint64_t>& scored = progress.done();
+  Poll& poll = progress.poll();
   std::vector<Best> bests(prefixes.size());
   {
     TaskGroup group(worker_count(), poll);
@@ -137,8 +134,8 @@ Conformation minimise_split(std::size_t n, double scale, bool pbar, Poll& host, 
     }
     group.wait();
   }
-  CountedProgress::check(&owner);
-  if (bar) bar->close();
+  progress.catch_up();
+  progress.close();
   // Subtrees in prefix order are the enumeration in order, so the first
   // strict improvement over the parts' bests is the first minimum overall.
   const Best* best = nullptr;
@@ -150,16 +147,16 @@ Conformation minimise_split(std::size_t n, double scale, bool pbar, Poll& host, 
 
 }  // namespace
 
-Conformation minimise_over_walks(std::uint64_t n, LatticeKind lattice, double arc_length, bool pbar, Poll& poll,
+Conformation minimize_over_walks(std::uint64_t n, LatticeKind lattice, double arc_length, bool pbar, Poll& poll,
                                  const BatchScore& score, bool reads_points, ScoreOrder order) {
   return with_lattice(lattice, [&](auto kc) {
     constexpr LatticeKind K = decltype(kc)::value;
     const double scale = lattice_scale(Lattice(K), arc_length);
     if (order == ScoreOrder::anywhere && worker_count() > 0) {
       const std::vector<LatticeWalk> prefixes = split_prefixes<K>(n, thread_count());
-      if (!prefixes.empty()) return minimise_split<K>(n, scale, pbar, poll, score, reads_points, prefixes);
+      if (!prefixes.empty()) return minimize_split<K>(n, scale, pbar, poll, score, reads_points, prefixes);
     }
-    return minimise_in_order<K>(n, scale, pbar, poll, score, reads_points);
+    return minimize_in_order<K>(n, scale, pbar, poll, score, reads_points);
   });
 }
 

@@ -1,4 +1,4 @@
-// Minimisation over every walk of a length: the first conformation with the lowest score.
+// Minimization over every walk of a length: the first conformation with the lowest score.
 #pragma once
 
 #include <cstddef>
@@ -36,7 +36,7 @@ enum class ScoreOrder : std::uint8_t {
 // walk's wins, whatever the thread count. Only the running best is kept (per
 // part of the enumeration), so memory does not grow with the number of walks.
 // reads_points says whether score reads the batch's points (or its walks only).
-Conformation minimise_over_walks(std::uint64_t n, LatticeKind lattice, double arc_length, bool pbar, Poll& poll,
+Conformation minimize_over_walks(std::uint64_t n, LatticeKind lattice, double arc_length, bool pbar, Poll& poll,
                                  const BatchScore& score, bool reads_points, ScoreOrder order);
 
 }  // namespace tarvex

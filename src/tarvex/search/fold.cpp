@@ -128,8 +128,7 @@ Folded fold_on(std::size_t n, double arc_length, CostFunction& cost, const FoldS
   const std::uint64_t sweeps = settings.sweeps != 0 ? settings.sweeps : default_fold_sweeps(n);
   const std::uint64_t rounds = (sweeps + kRoundSweeps - 1) / kRoundSweeps;
   const bool parallel = field != nullptr && n >= 2;
-  std::optional<ProgressBar> bar;
-  if (settings.pbar) bar.emplace(sweeps);
+  OptionalProgressBar bar(settings.pbar, sweeps);
   const auto reached = [&] { return settings.target && best_cost <= *settings.target; };
   std::uint64_t done = 0;
   for (std::uint64_t round = 0; round < rounds && !reached(); ++round) {
@@ -170,9 +169,9 @@ Folded fold_on(std::size_t n, double arc_length, CostFunction& cost, const FoldS
         b.chain.set_temperature(ladder[t]);
       }
     }
-    if (bar) bar->tick(these);
+    bar.tick(these);
   }
-  if (bar) bar->close();
+  bar.close();
   const LatticePoint o = best[0];
   for (auto& p : best) p = p - o;
   return {std::move(best), best_cost, done};
