@@ -20,6 +20,8 @@
 
 TARVEX_KERNEL_BEGIN("avx2")
 
+#include "tarvex/simd_ops.hpp"
+
 namespace tarvex::detail {
 namespace {
 
