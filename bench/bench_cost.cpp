@@ -12,6 +12,7 @@
 
 #include "tarvex/cost/cost.hpp"
 #include "tarvex/cost/lua_state.hpp"
+#include "testing/peer.hpp"
 
 namespace {
 
@@ -113,7 +114,7 @@ double lua_loop_ns(const char* source, const char* driver, std::size_t n, std::s
   const std::exception_ptr failure = thread.run(
       [&](tarvex::LuaState& state) {
         state.run_chunk(source);
-        lua_State* L = state.raw();
+        lua_State* L = tarvex::testing::Peer::raw(state);
         if (luaL_dostring(L, driver) != 0) {
           std::printf("driver failed: %s\n", lua_tostring(L, -1));
           lua_pop(L, 1);

@@ -14,6 +14,8 @@
 int main() { std::puts("bench_rmsd compares AVX2/FMA kernels: x86-64 only"); }
 #else
 
+// The AVX2 build of the kernel, as rmsd_avx2.cpp compiles it.
+#define TARVEX_SIMD_AVX2 1
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -30,9 +32,8 @@ int main() { std::puts("bench_rmsd compares AVX2/FMA kernels: x86-64 only"); }
 #include "rmsd_floor.hpp"
 #include "tarvex/compare/rmsd.hpp"
 #include "tarvex/walks/lattice.hpp"
-#include "tarvex/walks/walk.hpp"
+#include "tarvex/walks/walk_enumerator.hpp"
 
-#define TARVEX_KERNEL_AVX2 1
 #include "tarvex/compare/rmsd_kernel.hpp"
 
 namespace {
@@ -246,7 +247,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "unexpected data in %s\n", path.c_str());
     return 1;
   }
-  if (tarvex::detail::avx2_batch_if_supported() == nullptr) {
+  if (!tarvex::simd::cpu_has_avx2()) {
     std::fprintf(stderr, "this benchmark compares AVX2/FMA kernels; the processor has neither\n");
     return 1;
   }

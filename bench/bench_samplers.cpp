@@ -10,6 +10,7 @@
 #include "tarvex/walks/dimerize.hpp"
 #include "tarvex/walks/pivot.hpp"
 #include "tarvex/walks/random.hpp"
+#include "testing/peer.hpp"
 
 namespace {
 
@@ -48,20 +49,20 @@ void pivot(std::size_t n) {
   start = Clock::now();
   for (std::uint64_t i = 0; i < attempts; ++i) accepted += sampler.try_pivot();
   const double per_attempt = seconds_since(start) / double(attempts);
-  const std::size_t samples = std::max<std::size_t>(200, std::size_t(0.5 / (per_attempt * double(sampler.attempts_per_sample() + 1))));
+  const std::size_t samples = std::max<std::size_t>(200, std::size_t(0.5 / (per_attempt * double(tarvex::testing::Peer::attempts_per_sample(sampler) + 1))));
   start = Clock::now();
   std::size_t sink = 0;
   for (std::size_t i = 0; i < samples; ++i) sink += sampler.next_sample().size();
   const double per_sample = seconds_since(start) / double(samples);
   std::printf("pivot %-11s n=%-3zu thermalization %.4f s  %.2f M attempts/s (accept %.2f)  k=%-5llu %.0f samples/s\n",
               name(K), n, thermalize, 1e-6 / per_attempt, double(accepted) / double(attempts),
-              static_cast<unsigned long long>(sampler.attempts_per_sample()), 1.0 / per_sample);
+              static_cast<unsigned long long>(tarvex::testing::Peer::attempts_per_sample(sampler)), 1.0 / per_sample);
   (void)sink;
 }
 
 template <LatticeKind K>
 double dimerize_rate(std::size_t n, std::size_t limit, double budget) {
-  tarvex::Dimerizer<K> dimerizer(tarvex::thread_rng(), nullptr, limit);
+  tarvex::Dimerizer<K> dimerizer = tarvex::testing::Peer::dimerizer<K>(tarvex::thread_rng(), limit);
   std::size_t samples = 0;
   const auto start = Clock::now();
   double elapsed = 0;

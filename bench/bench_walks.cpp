@@ -4,7 +4,8 @@
 #include <cstdlib>
 
 #include "tarvex/walks/lattice.hpp"
-#include "tarvex/walks/walk.hpp"
+#include "tarvex/walks/straight_walk.hpp"
+#include "tarvex/walks/walk_enumerator.hpp"
 #include "walk_helpers.hpp"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <immintrin.h>
 
 #include "tarvex/point.hpp"
-#include "tarvex/simd_target.hpp"
+#include "tarvex/simd.hpp"
 
 TARVEX_TARGET_BEGIN("avx2,fma")
 

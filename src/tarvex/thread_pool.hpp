@@ -35,6 +35,10 @@ class Cancelled : public std::exception {
 // task receives a Poll: on a worker it throws Cancelled once the group is
 // cancelled; on the owning thread it is the owner's poll, so the host's check
 // (Ctrl-C) keeps running there.
+namespace testing {
+struct Peer;  // the tests' access to internals
+}  // namespace testing
+
 class TaskGroup {
  public:
   using Task = std::function<void(Poll&)>;
@@ -50,8 +54,6 @@ class TaskGroup {
 
   // The longest the owner sleeps between checks while workers run.
   static constexpr std::chrono::milliseconds kWaitSlice{10};
-
-  bool parallel() const noexcept { return state_ != nullptr; }
 
   void submit(Task task);
 
@@ -70,6 +72,7 @@ class TaskGroup {
   struct State;
 
  private:
+  friend struct testing::Peer;
   // Unstarted tasks are dropped; running ones stop at their next poll.
   void cancel() noexcept;
 

@@ -10,9 +10,10 @@
 #include "tarvex/poll.hpp"
 #include "tarvex/walks/lattice.hpp"
 #include "tarvex/walks/pivot.hpp"
+#include "tarvex/walks/point_set.hpp"
 #include "tarvex/walks/random.hpp"
+#include "tarvex/walks/straight_walk.hpp"
 #include "tarvex/walks/symmetry_group.hpp"
-#include "tarvex/walks/walk.hpp"
 
 namespace tarvex {
 

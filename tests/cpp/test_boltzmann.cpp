@@ -10,9 +10,10 @@
 #include "tarvex/cost/cost.hpp"
 #include "tarvex/sampling/boltzmann.hpp"
 #include "tarvex/walks/lattice.hpp"
+#include "tarvex/walks/point_set.hpp"
 #include "tarvex/walks/random.hpp"
 #include "tarvex/walks/site_table.hpp"
-#include "tarvex/walks/walk.hpp"
+#include "tarvex/walks/walk_enumerator.hpp"
 
 namespace tarvex {
 namespace {

@@ -11,6 +11,7 @@
 #include "tarvex/walks/dimerize.hpp"
 #include "tarvex/walks/pivot.hpp"
 #include "walk_testing.hpp"
+#include "testing/peer.hpp"
 
 namespace tarvex {
 namespace {
@@ -54,7 +55,7 @@ TEST_P(DimerizeLengthTest, EverySampleIsAValidWalk) {
   const auto [kind, n, limit] = GetParam();
   on_lattice(kind, [&]<LatticeKind K>() {
     Rng rng = Rng::seeded(n * 7 + limit);
-    Dimerizer<K> dimerizer(rng, nullptr, limit);
+    Dimerizer<K> dimerizer = testing::Peer::dimerizer<K>(rng, limit);
     for (int i = 0; i < 20; ++i) ASSERT_TRUE(is_valid_walk(K, dimerizer(n), n)) << "sample " << i;
   });
 }
@@ -113,7 +114,7 @@ TEST_P(DimerizeUniformityTest, EverySelfAvoidingWalkIsEquallyLikely) {
     const std::size_t cells = index.size(), per_cell = 40, samples = cells * per_cell;
     std::vector<double> observed(cells, 0.0);
     Rng rng = Rng::seeded(c.n * 100 + c.limit);
-    Dimerizer<K> dimerizer(rng, nullptr, c.limit);
+    Dimerizer<K> dimerizer = testing::Peer::dimerizer<K>(rng, c.limit);
     for (std::size_t i = 0; i < samples; ++i) {
       const auto found = index.find(key_of(dimerizer(c.n)));
       ASSERT_NE(found, index.end()) << "sample is not a self-avoiding walk";
@@ -152,7 +153,7 @@ TEST_P(DimerizeEndToEndTest, MeanSquaredEndToEndDistanceMatchesEnumeration) {
     const Moments exact = exact_squared_end_to_end<K>(c.n);
     const std::size_t samples = 40000;
     Rng rng = Rng::seeded(c.n * 1000 + c.limit);
-    Dimerizer<K> dimerizer(rng, nullptr, c.limit);
+    Dimerizer<K> dimerizer = testing::Peer::dimerizer<K>(rng, c.limit);
     double sum = 0;
     for (std::size_t i = 0; i < samples; ++i) sum += double(squared_end_to_end(dimerizer(c.n)));
     const double error = std::sqrt(exact.variance / double(samples));

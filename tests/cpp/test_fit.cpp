@@ -9,7 +9,7 @@
 #include "tarvex/search/prefix.hpp"
 #include "tarvex/search/superpose.hpp"
 #include "tarvex/walks/lattice.hpp"
-#include "tarvex/walks/walk.hpp"
+#include "tarvex/walks/walk_enumerator.hpp"
 #include "walk_testing.hpp"
 
 namespace tarvex {

@@ -13,6 +13,7 @@
 #include "tarvex/cost/lua_state.hpp"
 #include "tarvex/fail.hpp"
 #include "panic_message.hpp"
+#include "testing/peer.hpp"
 
 namespace tarvex {
 namespace {
@@ -95,7 +96,7 @@ TEST_P(LuaCostFailure, AbandonsWithTheMessageAndLeavesTheStackAsItWas) {
   LuaThread thread;
   const std::exception_ptr failure = thread.run(
       [&](LuaState& state) {
-        lua_State* L = state.raw();
+        lua_State* L = testing::Peer::raw(state);
         message = panic_message([&] {
           state.run_chunk(c.source);
           state.bind_function(c.function_name);

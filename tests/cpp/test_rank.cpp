@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tarvex/stats/rank.hpp"
+#include "tarvex/stats/statistics.hpp"
 #include "panic_message.hpp"
 
 namespace tarvex {

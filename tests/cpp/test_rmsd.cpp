@@ -15,9 +15,12 @@
 #include "tarvex/compare/rmsd.hpp"
 #include "tarvex/compare/rmsd_kernel.hpp"
 #include "tarvex/fail.hpp"
+#include "testing/superposed_rmsd.hpp"
 
 namespace tarvex {
 namespace {
+
+using testing::superposed_rmsd;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -270,7 +273,7 @@ TEST(BuildGroundTruth, OfSeveralEmptyModelsComparesAsNaN) {
 // Every kernel this machine can run: the portable one always.
 std::vector<std::pair<std::string, detail::BatchFunction>> kernels() {
   std::vector<std::pair<std::string, detail::BatchFunction>> out = {{"portable", &detail::batch_portable}};
-  if (detail::BatchFunction avx2 = detail::avx2_batch_if_supported()) out.push_back({"avx2", avx2});
+  if (detail::avx2_batch() != nullptr && simd::cpu_has_avx2()) out.push_back({"avx2", *detail::avx2_batch()});
   return out;
 }
 

@@ -12,6 +12,7 @@
 
 #include "tarvex/fail.hpp"
 #include "tarvex/thread_pool.hpp"
+#include "testing/peer.hpp"
 
 namespace tarvex {
 namespace {
@@ -44,7 +45,7 @@ TEST(ThreadPool, OneThreadRunsEachTaskAtSubmission) {
   ThreadCount count(1);
   Poll poll;
   TaskGroup group(worker_count(), poll);
-  EXPECT_FALSE(group.parallel());
+  EXPECT_FALSE(testing::Peer::parallel(group));
   int runs = 0;
   group.submit([&](Poll&) { ++runs; });
   EXPECT_EQ(runs, 1);

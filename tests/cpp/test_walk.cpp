@@ -6,11 +6,14 @@
 #include <tuple>
 #include <vector>
 
-#include "tarvex/walks/lattice.hpp"
-#include "tarvex/walks/random.hpp"
-#include "tarvex/walks/walk.hpp"
 #include "panic_message.hpp"
+#include "tarvex/walks/lattice.hpp"
+#include "tarvex/walks/point_set.hpp"
+#include "tarvex/walks/random.hpp"
+#include "tarvex/walks/straight_walk.hpp"
+#include "tarvex/walks/walk_enumerator.hpp"
 #include "walk_testing.hpp"
+#include "testing/peer.hpp"
 
 namespace tarvex {
 namespace {
@@ -118,7 +121,7 @@ TEST_P(WalkTest, EnumeratorStaysExhausted) {
       WalkEnumerator<K> enumerator(n);
       while (enumerator.next() != nullptr) {
       }
-      EXPECT_TRUE(enumerator.exhausted());
+      EXPECT_TRUE(testing::Peer::exhausted(enumerator));
       for (int i = 0; i < 3; ++i) EXPECT_EQ(enumerator.next(), nullptr);
     }
   });
@@ -144,7 +147,7 @@ TEST_P(WalkTest, EnumerationOfOnePointYieldsTheOrigin) {
   });
 }
 
-// The parallel minimisation relies on it: the subtrees of the prefixes of any
+// The parallel minimization relies on it: the subtrees of the prefixes of any
 // length, taken in the order the prefixes are enumerated, are the whole
 // enumeration in its order.
 TEST_P(WalkTest, SubtreesInPrefixOrderAreTheWholeEnumeration) {

@@ -7,8 +7,8 @@
 
 #include "tarvex/walks/dimerize.hpp"
 #include "tarvex/walks/lattice.hpp"
+#include "tarvex/walks/point_set.hpp"
 #include "tarvex/walks/random.hpp"
-#include "tarvex/walks/walk.hpp"
 
 namespace tarvex {
 

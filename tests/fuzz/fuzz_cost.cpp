@@ -13,6 +13,7 @@
 #include "tarvex/cost/lua_state.hpp"
 #include "tarvex/cost/lua_thread.hpp"
 #include "tarvex/fail.hpp"
+#include "testing/peer.hpp"
 
 using namespace tarvex;
 using tarvex::fuzzing::awkward_double;
@@ -129,7 +130,7 @@ void instruction_budget(lua_State* L, lua_Debug*) {
 void run_lua(FuzzedDataProvider& in, LuaState& state, const std::string& name, const std::string& seq,
              const std::string& source) {
   hook_calls = 0;
-  lua_State* L = state.raw();
+  lua_State* L = testing::Peer::raw(state);
   // Hooks run on every instruction only in the interpreter.
   luaJIT_setmode(L, 0, LUAJIT_MODE_ENGINE | LUAJIT_MODE_OFF);
   lua_sethook(L, instruction_budget, LUA_MASKCOUNT, kHookEvery);

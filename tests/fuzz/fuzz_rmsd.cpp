@@ -11,8 +11,10 @@
 #include "tarvex/compare/rmsd_kernel.hpp"
 #include "tarvex/fail.hpp"
 #include "tarvex/walks/symmetry_group.hpp"
+#include "testing/superposed_rmsd.hpp"
 
 using namespace tarvex;
+using tarvex::testing::superposed_rmsd;
 using tarvex::fuzzing::awkward_point;
 
 namespace {

@@ -74,7 +74,7 @@ def test_non_ascii_sequence_uses_byte_length():
     assert len(tarvex.minimize_cost("é", lambda s, c: 0.0)) == 2
 
 
-def test_memory_stays_flat_over_a_large_minimisation():
+def test_memory_stays_flat_over_a_large_minimization():
     # 387,966 cubic walks of 9 points: kept all at once they would need ~80 MB.
     code = ("import resource, tarvex\n"
             "before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss\n"

@@ -18,7 +18,7 @@ from structures import ChainBreak, read_ca_trace, read_trace  # noqa: E402
 
 TRPCAGE_PDB = TOP / "data" / "1l2y.pdb"
 # The C-alpha atoms of data/1l2y.pdb as BinaryCIF, written by another library's encoder
-# (biotite 1.6.0, with its size-minimising choice of encodings) and gzipped.
+# (biotite 1.6.0, with its size-minimizing choice of encodings) and gzipped.
 TRPCAGE_BCIF_GZ = TOP / "tests" / "data" / "1l2y_ca.bcif.gz"
 
 # Chain A: alternate locations (ALA 51), an insertion code (52A), a residue without a C-alpha

@@ -4,11 +4,11 @@
 #include <cstdint>
 #include <limits>
 
-#include "tarvex/compare/simd.hpp"
+#include "tarvex/simd_ops.hpp"
 
 namespace tarvex::qcp {
 
-// Internal linkage, as in simd.hpp.
+// Internal linkage, as in simd_ops.hpp.
 namespace {
 
 using simd::M4;

@@ -82,10 +82,8 @@ using detail::kNaN;
 
 // Chosen on first use, then a load and an indirect call per batch.
 detail::BatchFunction batch_kernel() {
-  static const detail::BatchFunction chosen = [] {
-    const detail::BatchFunction avx2 = detail::avx2_batch_if_supported();
-    return avx2 != nullptr ? avx2 : &detail::batch_portable;
-  }();
+  static const detail::BatchFunction chosen = simd::choose<detail::BatchFunction>(&detail::batch_portable,
+                                                                                  detail::avx2_batch());
   return chosen;
 }
 
@@ -112,17 +110,6 @@ GroundTruth build_ground_truth(std::span<const Conformation> models) {
     gt.any_scaled = gt.any_scaled || c.exponent != 0;
   }
   return gt;
-}
-
-double superposed_rmsd(std::span<const Point> reference, std::span<const Point> mobile) {
-  const std::size_t n = reference.size();
-  if (mobile.size() != n) length_mismatch(n, mobile.size());
-  if (n == 0) return kNaN;
-  std::vector<double> a(3 * n), b(3 * n);
-  const detail::Centred ca = detail::centre(reference.data(), n, a.data(), 3, 1);
-  const detail::Centred cb = detail::centre(mobile.data(), n, b.data(), 3, 1);
-  const detail::PairScale s = detail::pair_scale(ca.exponent, cb.exponent);
-  return detail::canonical(std::scalbn(detail::exact_rmsd(n, a.data(), s.fa, b.data(), s.fb, 3, 1), s.exponent));
 }
 
 double ground_truth_rmsd(const GroundTruth& gt, std::span<const Point> conformation) {

@@ -1,4 +1,4 @@
-// RMSD after optimal proper superposition, against one structure or the ground-truth models.
+// RMSD after optimal proper superposition against the ground-truth models.
 #pragma once
 
 #include <cstddef>
@@ -32,12 +32,8 @@ struct GroundTruth {
 // its length, a shorter one fails.
 GroundTruth build_ground_truth(std::span<const Conformation> models);
 
-// Moves `mobile` onto `reference` by the best translation and proper rotation
-// and returns the root-mean-square distance of corresponding points. Empty
-// structures give NaN; non-finite coordinates give NaN.
-double superposed_rmsd(std::span<const Point> reference, std::span<const Point> mobile);
-
-// The smallest superposed_rmsd(conformation, row) over the rows, compared
+// The smallest RMSD of the conformation to a row, each after the best
+// translation and proper rotation of one onto the other, compared
 // under the IEEE 754 total order; of equal values the earlier row's wins.
 // NaN results are always the positive quiet NaN, so a model that cannot be
 // compared never hides a finite result.

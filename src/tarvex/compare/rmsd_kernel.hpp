@@ -1,8 +1,7 @@
 // The batched RMSD kernel: centring, cross-covariances and minima over models, four pairs per vector.
 //
-// rmsd.cpp includes this for any machine; rmsd_avx2.cpp sets TARVEX_KERNEL_AVX2
-// first, which compiles everything after the includes for AVX2/FMA. That code
-// has internal linkage, so neither file's copy can replace the other's.
+// rmsd.cpp compiles it for any machine, rmsd_avx2.cpp for AVX2/FMA, in the
+// way simd.hpp describes.
 #pragma once
 
 #include <algorithm>
@@ -15,12 +14,8 @@
 
 #include "tarvex/compare/rmsd.hpp"
 #include "tarvex/point.hpp"
-#include "tarvex/simd_target.hpp"
+#include "tarvex/simd.hpp"
 #include "tarvex/total_order.hpp"
-
-#if !TARVEX_HAVE_AVX2 && TARVEX_KERNEL_AVX2
-#undef TARVEX_KERNEL_AVX2  // no such instruction set here: the file compiles the portable kernel only
-#endif
 
 namespace tarvex::detail {
 
@@ -50,18 +45,14 @@ double* kernel_scratch(std::size_t doubles);
 // call the one this machine can run, chosen once.
 using BatchFunction = void (*)(const GroundTruth&, std::span<const Point>, std::span<double>);
 void batch_portable(const GroundTruth& gt, std::span<const Point> points, std::span<double> out);
-// Null when the processor lacks AVX2 or FMA (or the build has no such path).
-BatchFunction avx2_batch_if_supported();
+// The AVX2/FMA build; null when the build has none.
+const BatchFunction* avx2_batch();
 
 }  // namespace tarvex::detail
 
-#if TARVEX_KERNEL_AVX2
-#include <immintrin.h>
-TARVEX_TARGET_BEGIN("avx2,fma")
-#endif
+TARVEX_KERNEL_BEGIN("avx2,fma")
 
 #include "tarvex/compare/qcp.hpp"
-#include "tarvex/compare/simd.hpp"
 
 namespace tarvex::detail {
 namespace {
@@ -414,6 +405,4 @@ class BatchKernel {
 }  // namespace
 }  // namespace tarvex::detail
 
-#if TARVEX_KERNEL_AVX2
-TARVEX_TARGET_END
-#endif
+TARVEX_KERNEL_END

@@ -19,6 +19,10 @@ namespace tarvex {
 // interrupt() must be called there (the nesting guard of coroutines measures
 // that thread's stack), and so must the destructor. LuaThread provides such a
 // thread.
+namespace testing {
+struct Peer;  // the tests' access to internals
+}  // namespace testing
+
 class LuaState {
  public:
   // A fresh state with the libraries of open_cost_libraries.
@@ -49,9 +53,9 @@ class LuaState {
   // code. The state must not run anything afterwards but its destructor.
   void interrupt() noexcept;
 
-  lua_State* raw() const noexcept { return state_; }
-
  private:
+  friend struct testing::Peer;
+
   lua_State* state_;
   int function_ref_;
   int sequence_ref_;

@@ -107,7 +107,7 @@ PyRef minimize_cost(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
   Poll poll(check_signals);
   const Conformation best = [&] {
     const ReleasedGil released;
-    Conformation found = minimise_over_walks(walk_length(seq), lattice, arc_length, pbar, poll, *cost);
+    Conformation found = minimize_over_walks(walk_length(seq), lattice, arc_length, pbar, poll, *cost);
     cost->close();
     return found;
   }();
@@ -128,7 +128,7 @@ PyRef minimize_rmsd(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
   Poll poll(check_signals);
   const Conformation best = [&] {
     const ReleasedGil released;
-    return minimise_rmsd_over_walks(n, lattice, arc_length, pbar, poll, gt);
+    return minimize_rmsd_over_walks(n, lattice, arc_length, pbar, poll, gt);
   }();
   return build_result([&] { return new_conformation(best); }, 72 + 104 * best.size());
 }

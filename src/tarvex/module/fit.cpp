@@ -23,7 +23,7 @@ const char k_fit_doc[] =
     "\n"
     "The lattice walk closest to the ground truth: the native fold on the lattice, for any length.\n"
     "\n"
-    "The walk minimises the smallest RMSD to the models of gt, as minimize_rmsd does, without\n"
+    "The walk minimizes the smallest RMSD to the models of gt, as minimize_rmsd does, without\n"
     "enumerating every walk. Chains of up to 12 residues are solved exactly (a branch and bound\n"
     "over walks grown point by point, cut wherever a prefix's RMSD already exceeds the best),\n"
     "so they match minimize_rmsd's optimum. Longer ones are fitted by following many\n"

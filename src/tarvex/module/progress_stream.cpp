@@ -7,7 +7,7 @@
 
 #include "tarvex/module/gil.hpp"
 #include "tarvex/module/pyref.hpp"
-#include "tarvex/sampling/progress.hpp"
+#include "tarvex/sampling/progress_stream.hpp"
 
 namespace tarvex::py {
 namespace {

@@ -17,7 +17,7 @@
 #include "tarvex/walks/random.hpp"
 #include "tarvex/walks/signed_permutation.hpp"
 #include "tarvex/walks/site_table.hpp"
-#include "tarvex/walks/walk.hpp"
+#include "tarvex/walks/straight_walk.hpp"
 
 namespace tarvex {
 

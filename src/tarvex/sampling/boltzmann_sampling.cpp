@@ -34,12 +34,11 @@ void run_chain(const SamplingRun& run, double temperature, Cost& cost, Poll& pol
   const double ratio = detail::thermalize(t, poll, [&] { return chain.step(); });
   std::uint64_t spacing = detail::saturating_count(double(run.method.autocorrelation_factor) * ratio);
   if (n >= 2) spacing = std::max<std::uint64_t>(spacing, 1);
-  std::optional<ProgressBar> bar;
-  if (run.pbar) bar.emplace(run.sample_size);
+  OptionalProgressBar bar(run.pbar, run.sample_size);
   LatticeWalk out(n);
   for (std::uint64_t s = 0; s < run.sample_size; ++s) {
     poll();
-    if (bar) bar->tick();
+    bar.tick();
     for (std::uint64_t k = 0; k < spacing; ++k) {
       poll();
       chain.step();
@@ -49,7 +48,7 @@ void run_chain(const SamplingRun& run, double temperature, Cost& cost, Poll& pol
     evaluation.add(out);
     if (whole) costs.push_back(chain.energy());
   }
-  if (bar) bar->close();
+  bar.close();
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Minimisation over every walk of a length: the first conformation with the lowest score.
+// Minimization over every walk of a length: the first conformation with the lowest score.
 #include "tarvex/sampling/minimize.hpp"
 
 #include <algorithm>
@@ -11,7 +11,7 @@
 #include "tarvex/thread_pool.hpp"
 #include "tarvex/total_order.hpp"
 #include "tarvex/walks/lattice.hpp"
-#include "tarvex/walks/walk.hpp"
+#include "tarvex/walks/walk_enumerator.hpp"
 
 namespace tarvex {
 namespace {
@@ -81,19 +81,18 @@ Conformation result_of(const Best& best) {
 }
 
 template <LatticeKind K>
-Conformation minimise_in_order(std::size_t n, double scale, bool pbar, Poll& poll, Cost& cost) {
-  std::optional<ProgressBar> bar;
-  if (pbar) bar.emplace(std::nullopt);
+Conformation minimize_in_order(std::size_t n, double scale, bool pbar, Poll& poll, Cost& cost) {
+  OptionalProgressBar bar(pbar, std::nullopt);
   Best best;
   BatchedMinimum minimum(n, scale, cost, best);
   WalkEnumerator<K> enumerator(n);
   while (const LatticeWalk* walk = enumerator.next()) {
     poll();
-    if (bar) bar->tick();
+    bar.tick();
     minimum.add(*walk);
   }
   minimum.flush();
-  if (bar) bar->close();
+  bar.close();
   return result_of(best);
 }
 
@@ -113,13 +112,11 @@ std::vector<LatticeWalk> split_prefixes(std::size_t n, std::size_t threads) {
 }
 
 template <LatticeKind K>
-Conformation minimise_split(std::size_t n, double scale, bool pbar, Poll& host, Cost& cost,
+Conformation minimize_split(std::size_t n, double scale, bool pbar, Poll& host, Cost& cost,
                             const std::vector<LatticeWalk>& prefixes) {
-  std::optional<ProgressBar> bar;
-  if (pbar) bar.emplace(std::nullopt);
-  std::atomic<std::uint64_t> scored{0};
-  CountedProgress owner{&host, bar ? &*bar : nullptr, &scored};
-  Poll poll(&CountedProgress::check, &owner);
+  SharedProgress progress(host, pbar, std::nullopt);
+  std::atomic<std::uint64_t>& scored = progress.done();
+  Poll& poll = progress.poll();
   std::vector<Best> bests(prefixes.size());
   {
     TaskGroup group(worker_count(), poll);
@@ -136,8 +133,8 @@ Conformation minimise_split(std::size_t n, double scale, bool pbar, Poll& host, 
     }
     group.wait();
   }
-  CountedProgress::check(&owner);
-  if (bar) bar->close();
+  progress.catch_up();
+  progress.close();
   // Subtrees in prefix order are the enumeration in order, so the first
   // strict improvement over the parts' bests is the first minimum overall.
   const Best* best = nullptr;
@@ -164,23 +161,23 @@ class RmsdScore final : public Cost {
 
 }  // namespace
 
-Conformation minimise_over_walks(std::uint64_t n, LatticeKind lattice, double arc_length, bool pbar, Poll& poll,
+Conformation minimize_over_walks(std::uint64_t n, LatticeKind lattice, double arc_length, bool pbar, Poll& poll,
                                  Cost& cost) {
   return with_lattice(lattice, [&](auto kc) {
     constexpr LatticeKind K = decltype(kc)::value;
     const double scale = lattice_scale(Lattice(K), arc_length);
     if (cost.runs() == CostRuns::anywhere && worker_count() > 0) {
       const std::vector<LatticeWalk> prefixes = split_prefixes<K>(n, thread_count());
-      if (!prefixes.empty()) return minimise_split<K>(n, scale, pbar, poll, cost, prefixes);
+      if (!prefixes.empty()) return minimize_split<K>(n, scale, pbar, poll, cost, prefixes);
     }
-    return minimise_in_order<K>(n, scale, pbar, poll, cost);
+    return minimize_in_order<K>(n, scale, pbar, poll, cost);
   });
 }
 
-Conformation minimise_rmsd_over_walks(std::uint64_t n, LatticeKind lattice, double arc_length, bool pbar, Poll& poll,
+Conformation minimize_rmsd_over_walks(std::uint64_t n, LatticeKind lattice, double arc_length, bool pbar, Poll& poll,
                                       const GroundTruth& gt) {
   RmsdScore score(gt);
-  return minimise_over_walks(n, lattice, arc_length, pbar, poll, score);
+  return minimize_over_walks(n, lattice, arc_length, pbar, poll, score);
 }
 
 }  // namespace tarvex

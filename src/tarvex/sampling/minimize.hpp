@@ -1,4 +1,4 @@
-// Minimisation over every walk of a length: the first conformation with the lowest score.
+// Minimization over every walk of a length: the first conformation with the lowest score.
 #pragma once
 
 #include <cstddef>
@@ -20,11 +20,11 @@ namespace tarvex {
 // A cost that runs anywhere is scored on the pool's threads, the
 // enumeration split among them; any other one batch at a time, here, in
 // enumeration order.
-Conformation minimise_over_walks(std::uint64_t n, LatticeKind lattice, double arc_length, bool pbar, Poll& poll,
+Conformation minimize_over_walks(std::uint64_t n, LatticeKind lattice, double arc_length, bool pbar, Poll& poll,
                                  Cost& cost);
 
 // The same with the RMSD to the ground truth as the score.
-Conformation minimise_rmsd_over_walks(std::uint64_t n, LatticeKind lattice, double arc_length, bool pbar, Poll& poll,
+Conformation minimize_rmsd_over_walks(std::uint64_t n, LatticeKind lattice, double arc_length, bool pbar, Poll& poll,
                                       const GroundTruth& gt);
 
 }  // namespace tarvex

@@ -1,81 +1,16 @@
-// The progress line drawn on the standard error stream while walks are produced.
+// The progress bar of a run: drawn on the terminal behind fd 2 among every other open bar, or alone on a stream.
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <optional>
-#include <string>
-#include <string_view>
 
 #include "tarvex/poll.hpp"
+#include "tarvex/sampling/progress_render.hpp"
+#include "tarvex/sampling/progress_stream.hpp"
 
 namespace tarvex {
-
-// Monotonic, so elapsed times and rates never see a clock step backwards.
-using Clock = std::chrono::steady_clock;
-
-// What is known about one open bar; kept in the registry so that every redraw
-// can render all open bars.
-struct BarState {
-  std::optional<double> rate;  // items per second, smoothed
-  std::optional<std::uint64_t> total;
-  std::uint64_t n = 0;
-  Clock::time_point begin;
-  std::optional<Clock::time_point> last_update;
-
-  // k more items done at `now`. The first update only records the time: a
-  // rate needs an interval.
-  void update(Clock::time_point now, std::uint64_t k);
-};
-
-struct TerminalSize {
-  unsigned columns, rows;
-};
-
-// Size of the terminal behind fd 2; 80 x 24 when it is not a terminal or
-// reports no size.
-TerminalSize terminal_size();
-
-// "mm:ss" below an hour, "hh:mm:ss" from an hour on.
-std::string format_duration(std::uint64_t seconds);
-
-// One bar's line at `now`, laid out for `columns` characters (not padded).
-std::string render_line(const BarState& state, Clock::time_point now, unsigned columns);
-
-// Everything one redraw writes: the open bars in id order, each padded to
-// the terminal width, with the cursor hidden while drawing and left on the
-// first bar's line.
-std::string render_redraw(const std::map<std::uint64_t, BarState>& bars, Clock::time_point now,
-                          TerminalSize size);
-
-// One bar's text for a plain stream: a carriage return, then the line laid
-// out for `columns` characters, padded to that width unless it is the last
-// one, which ends with a newline instead. No escape sequences: notebooks and
-// log files understand the carriage return and nothing else.
-std::string render_stream_line(const BarState& state, Clock::time_point now, unsigned columns, bool last);
-
-// A destination for the bar other than the terminal behind fd 2 (the host's
-// own error stream when that is not fd 2). A bar drawn there stands alone:
-// it is neither in the terminal display nor under its lock, so write() may
-// wait for anything (an interpreter lock) without stalling another bar.
-class ProgressStream {
- public:
-  virtual ~ProgressStream() = default;
-  // Must not throw: a broken display never stops the run, so a stream deals
-  // with its own failures.
-  virtual void write(std::string_view text) noexcept = 0;
-  // The width lines are laid out for.
-  virtual unsigned columns() const noexcept { return 80; }
-};
-
-// Asked once as each bar opens, on the thread that opens it; returns the
-// stream to draw on, or null for the terminal display on fd 2. Without a hook
-// every bar is on fd 2.
-using ProgressStreamHook = std::unique_ptr<ProgressStream> (*)();
-void set_progress_stream_hook(ProgressStreamHook hook) noexcept;
 
 // A progress display of one run. tick() is on the per-walk path: it costs a
 // counter increment and a clock reading unless a redraw is due.
@@ -135,6 +70,51 @@ struct CountedProgress {
     }
     p.host->check_now();
   }
+};
+
+// A run's bar when one is asked for and nothing otherwise: what every loop
+// that may show progress opens, ticks and closes. The destructor closes it.
+class OptionalProgressBar {
+ public:
+  OptionalProgressBar() = default;  // none until opened
+  OptionalProgressBar(bool shown, std::optional<std::uint64_t> total) { open(shown, total); }
+
+  void open(bool shown, std::optional<std::uint64_t> total) {
+    if (shown) bar_.emplace(total);
+  }
+  void tick(std::uint64_t items = 1) {
+    if (bar_) bar_->tick(items);
+  }
+  void close() {
+    if (bar_) bar_->close();
+  }
+  ProgressBar* get() { return bar_ ? &*bar_ : nullptr; }
+
+ private:
+  std::optional<ProgressBar> bar_;
+};
+
+// The bar of work spread over a task group: workers add what they finish to
+// done(), and poll(), the group's poll on the owner thread, shows it and asks
+// the host.
+class SharedProgress {
+ public:
+  SharedProgress(Poll& host, bool shown, std::optional<std::uint64_t> total)
+      : bar_(shown, total), counted_{&host, bar_.get(), &done_}, poll_(&CountedProgress::check, &counted_) {}
+  SharedProgress(const SharedProgress&) = delete;
+  SharedProgress& operator=(const SharedProgress&) = delete;
+
+  std::atomic<std::uint64_t>& done() { return done_; }
+  Poll& poll() { return poll_; }
+  // Shows all that is done and asks the host once more: after the group's wait.
+  void catch_up() { CountedProgress::check(&counted_); }
+  void close() { bar_.close(); }
+
+ private:
+  OptionalProgressBar bar_;
+  std::atomic<std::uint64_t> done_{0};
+  CountedProgress counted_;
+  Poll poll_;
 };
 
 }  // namespace tarvex

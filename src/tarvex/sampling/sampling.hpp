@@ -12,7 +12,7 @@
 #include "tarvex/walks/lattice.hpp"
 #include "tarvex/walks/pivot.hpp"
 #include "tarvex/walks/random.hpp"
-#include "tarvex/walks/walk.hpp"
+#include "tarvex/walks/walk_enumerator.hpp"
 
 namespace tarvex {
 
@@ -51,14 +51,14 @@ namespace detail {
 // One loop per (lattice, method): nothing in it dispatches on either.
 template <LatticeKind K, class Visitor>
 void sample_walks_on(const SamplingRun& run, Rng& rng, Poll& poll, Visitor& visit) {
-  std::optional<ProgressBar> bar;
+  OptionalProgressBar bar;
   const auto deliver = [&](const LatticeWalk& walk) { visit(walk); };
   // The sample_size walks of a sampler, each drawn by next().
   const auto draw_samples = [&](auto&& next) {
-    if (run.pbar) bar.emplace(run.sample_size);
+    bar.open(run.pbar, run.sample_size);
     for (std::uint64_t i = 0; i < run.sample_size; ++i) {
       poll();
-      if (bar) bar->tick();
+      bar.tick();
       deliver(next());
     }
   };
@@ -77,20 +77,20 @@ void sample_walks_on(const SamplingRun& run, Rng& rng, Poll& poll, Visitor& visi
     }
     case SamplingMethod::Kind::enumerate: {
       WalkEnumerator<K> enumerator(run.n);
-      if (run.pbar) bar.emplace(std::nullopt);
+      bar.open(run.pbar, std::nullopt);
       std::uint64_t produced = 0;
       while (const LatticeWalk* walk = enumerator.next()) {
         if (++produced > run.max_walks) [[unlikely]]
           exceed_memory(produced, run.walk_bytes, run.memory_limit, run.walks_what);
         poll();
-        if (bar) bar->tick();
+        bar.tick();
         deliver(*walk);
       }
       break;
     }
     default: fail("unknown sampling method {}", int(run.method.kind));
   }
-  if (bar) bar->close();
+  bar.close();
 }
 
 }  // namespace detail

@@ -18,7 +18,8 @@
 #include "tarvex/search/superpose.hpp"
 #include "tarvex/thread_pool.hpp"
 #include "tarvex/walks/lattice.hpp"
-#include "tarvex/walks/walk.hpp"
+#include "tarvex/walks/point_set.hpp"
+#include "tarvex/walks/straight_walk.hpp"
 
 namespace tarvex {
 namespace {
@@ -176,11 +177,10 @@ LatticeWalk fit_on(const std::vector<Target>& targets, std::size_t n, double arc
       settings.frames != 0 ? settings.frames : std::max<std::size_t>(4, frames_for(width) / models);
   const std::size_t total = settings.placements ? per_model * models : 0;
   const double radius = radius_for(K) * arc;
-  std::optional<ProgressBar> bar;
-  if (settings.pbar) bar.emplace(total + (settings.prefix ? n - 1 : 0));  // frames, then the beam's lengths
-  std::atomic<std::uint64_t> done{0};
-  CountedProgress owner{&host, bar ? &*bar : nullptr, &done};
-  Poll poll(&CountedProgress::check, &owner);
+  // Frames, then the beam's lengths.
+  SharedProgress progress(host, settings.pbar, total + (settings.prefix ? n - 1 : 0));
+  std::atomic<std::uint64_t>& done = progress.done();
+  Poll& poll = progress.poll();
 
   // Frames in chunks, each chunk's best per model kept; the chunks' bests
   // compared in chunk order make the result independent of who ran what.
@@ -235,7 +235,7 @@ LatticeWalk fit_on(const std::vector<Target>& targets, std::size_t n, double arc
       }
     }
   }
-  CountedProgress::check(&owner);
+  progress.catch_up();
   LatticeWalk walk = best.residual < kUnreachable ? from_origin<K>(best.walk) : straight_walk(Lattice(K), n);
   // Regrowing the first points moves the start off the origin.
   if (settings.refine && best.residual < kUnreachable) {
@@ -248,7 +248,7 @@ LatticeWalk fit_on(const std::vector<Target>& targets, std::size_t n, double arc
     const search::ExactResult exact = search::exact_fit<K>(targets, bound, kExactBudget, poll);
     if (exact.walk) walk = *exact.walk;
   }
-  if (bar) bar->close();
+  progress.close();
   if (!is_walk<K>(walk)) fail("assertion failed: the fit is a self-avoiding walk from the origin");
   return walk;
 }

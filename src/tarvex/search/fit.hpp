@@ -33,7 +33,7 @@ void require_fit_memory(LatticeKind lattice, std::size_t beam, std::size_t n);
 
 // A walk of models[0].size() points from the origin (lattice units) whose
 // conformation at arc_length lies close to the models: the smallest RMSD
-// over them is what is minimised. Deterministic, and the same at any thread
+// over them is what is minimized. Deterministic, and the same at any thread
 // count. Models longer than the first count by their first points.
 LatticeWalk fit_walk(std::span<const Conformation> models, LatticeKind lattice, double arc_length,
                      const FitSettings& settings, Poll& poll);

@@ -126,8 +126,7 @@ Folded fold_on(std::size_t n, double arc_length, Cost& cost, const FoldSettings&
   const std::uint64_t sweeps = settings.sweeps != 0 ? settings.sweeps : default_fold_sweeps(n);
   const std::uint64_t rounds = (sweeps + kRoundSweeps - 1) / kRoundSweeps;
   const bool parallel = field != nullptr && n >= 2;
-  std::optional<ProgressBar> bar;
-  if (settings.pbar) bar.emplace(sweeps);
+  OptionalProgressBar bar(settings.pbar, sweeps);
   const auto reached = [&] { return settings.target && best_cost <= *settings.target; };
   std::uint64_t done = 0;
   for (std::uint64_t round = 0; round < rounds && !reached(); ++round) {
@@ -168,9 +167,9 @@ Folded fold_on(std::size_t n, double arc_length, Cost& cost, const FoldSettings&
         b.chain.set_temperature(ladder[t]);
       }
     }
-    if (bar) bar->tick(these);
+    bar.tick(these);
   }
-  if (bar) bar->close();
+  bar.close();
   const LatticePoint o = best[0];
   for (auto& p : best) p = p - o;
   return {std::move(best), best_cost, done};

@@ -9,7 +9,7 @@
 
 #include "tarvex/point.hpp"
 #include "tarvex/walks/lattice.hpp"
-#include "tarvex/walks/walk.hpp"
+#include "tarvex/walks/point_set.hpp"
 
 namespace tarvex::search {
 
@@ -18,7 +18,7 @@ inline constexpr double kUnreachable = std::numeric_limits<double>::infinity();
 inline constexpr double kClashes = std::numeric_limits<double>::max();
 
 // For a target u (lattice units, one point per residue) the walk w that
-// minimises sum |w_i - u_i|^2 among the walks whose point i lies within
+// minimizes sum |w_i - u_i|^2 among the walks whose point i lies within
 // `radius` of u_i. Without self-avoidance the problem is a shortest path
 // through the layers of candidate sites, solved exactly backwards: the
 // cost-to-go of a site is its own cost plus the best cost-to-go of its

@@ -49,10 +49,8 @@ void PrefixResiduals::add(const PrefixSums& s, const PrefixTarget& t, std::size_
 }
 
 std::span<const double> PrefixResiduals::compute() {
-  static const detail::ResidualsFunction kernel = [] {
-    const detail::ResidualsFunction avx2 = detail::residuals_avx2_if_supported();
-    return avx2 != nullptr ? avx2 : &detail::residuals_portable;
-  }();
+  static const detail::ResidualsFunction kernel =
+      simd::choose<detail::ResidualsFunction>(&detail::residuals_portable, detail::residuals_avx2());
   const std::size_t count = h_.size();
   out_.resize(count);
   kernel(h_.data(), ga_.data(), gb_.data(), count, out_.data());

@@ -1,8 +1,7 @@
 // The residuals of best superpositions from cross-covariances and norms, four pairs per vector.
 //
-// prefix_kernel.cpp includes this for any machine; prefix_kernel_avx2.cpp sets
-// TARVEX_KERNEL_AVX2 first and gets everything after the includes compiled for
-// AVX2/FMA, as rmsd_kernel.hpp does for the RMSD of whole conformations.
+// prefix_kernel.cpp compiles it for any machine, prefix_kernel_avx2.cpp for
+// AVX2/FMA, in the way simd.hpp describes.
 #pragma once
 
 #include <algorithm>
@@ -10,11 +9,7 @@
 #include <limits>
 
 #include "tarvex/compare/linalg.hpp"
-#include "tarvex/simd_target.hpp"
-
-#if !TARVEX_HAVE_AVX2 && TARVEX_KERNEL_AVX2
-#undef TARVEX_KERNEL_AVX2
-#endif
+#include "tarvex/simd.hpp"
 
 namespace tarvex::search::detail {
 
@@ -26,18 +21,14 @@ namespace tarvex::search::detail {
 // caller computes it otherwise.
 using ResidualsFunction = void (*)(const Mat3* h, const double* ga, const double* gb, std::size_t count, double* out);
 void residuals_portable(const Mat3* h, const double* ga, const double* gb, std::size_t count, double* out);
-// Null without AVX2 and FMA.
-ResidualsFunction residuals_avx2_if_supported();
+// The AVX2/FMA build; null when the build has none.
+const ResidualsFunction* residuals_avx2();
 
 }  // namespace tarvex::search::detail
 
-#if TARVEX_KERNEL_AVX2
-#include <immintrin.h>
-TARVEX_TARGET_BEGIN("avx2,fma")
-#endif
+TARVEX_KERNEL_BEGIN("avx2,fma")
 
 #include "tarvex/compare/qcp.hpp"
-#include "tarvex/compare/simd.hpp"
 
 namespace tarvex::search::detail {
 namespace {
@@ -94,6 +85,4 @@ template <class Ops>
 }  // namespace
 }  // namespace tarvex::search::detail
 
-#if TARVEX_KERNEL_AVX2
-TARVEX_TARGET_END
-#endif
+TARVEX_KERNEL_END

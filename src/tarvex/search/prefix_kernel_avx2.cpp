@@ -1,10 +1,10 @@
-// The residuals of best superpositions compiled for processors with AVX2 and FMA, and the run-time check for them.
-#define TARVEX_KERNEL_AVX2 1
+// The residuals of best superpositions compiled for processors with AVX2 and FMA.
+#define TARVEX_SIMD_AVX2 1
 #include "tarvex/search/prefix_kernel.hpp"
 
 namespace tarvex::search::detail {
 
-#ifdef TARVEX_HAVE_AVX2
+#if TARVEX_SIMD_AVX2
 namespace {
 
 [[gnu::target("avx2,fma")]] void residuals_avx2(const Mat3* h, const double* ga, const double* gb, std::size_t count,
@@ -12,15 +12,11 @@ namespace {
   residuals_by<simd::Avx2>(h, ga, gb, count, out);
 }
 
+constexpr ResidualsFunction kResidualsAvx2 = &residuals_avx2;
+
 }  // namespace
 #endif
 
-ResidualsFunction residuals_avx2_if_supported() {
-#ifdef TARVEX_HAVE_AVX2
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return &residuals_avx2;
-#endif
-  return nullptr;
-}
+const ResidualsFunction* residuals_avx2() { return TARVEX_IF_AVX2(&kResidualsAvx2); }
 
 }  // namespace tarvex::search::detail

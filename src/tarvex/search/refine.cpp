@@ -6,7 +6,7 @@
 
 #include "tarvex/search/prefix.hpp"
 #include "tarvex/walks/lattice.hpp"
-#include "tarvex/walks/walk.hpp"
+#include "tarvex/walks/point_set.hpp"
 
 namespace tarvex::search {
 namespace {

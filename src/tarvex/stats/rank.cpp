@@ -1,4 +1,4 @@
-// Rank correlation of costs against RMSDs, and the min/mean/max scan of a sample.
+// Average ranks by a stable sort polled between blocks, and Pearson's and Spearman's correlation.
 #include "tarvex/stats/rank.hpp"
 
 #include <algorithm>
@@ -113,19 +113,6 @@ double spearman_correlation(std::span<const double> x, std::span<const double> y
     group.wait();
   }
   return pearson_correlation(rx, ry);
-}
-
-Extremes scan_extremes(std::span<const double> values) {
-  if (values.empty()) fail(messages::kEmptyMean);
-  Extremes e{0, 0, 0.0};
-  double sum = values[0];
-  for (std::size_t i = 1; i < values.size(); ++i) {
-    if (values[i] < values[e.i_min]) e.i_min = i;
-    if (values[i] > values[e.i_max]) e.i_max = i;
-    sum += values[i];
-  }
-  e.mean = sum / static_cast<double>(values.size());
-  return e;
 }
 
 }  // namespace tarvex

@@ -1,7 +1,6 @@
-// Rank correlation of costs against RMSDs, and the min/mean/max scan of a sample.
+// Average ranks, and Pearson's and Spearman's correlation of two lists.
 #pragma once
 
-#include <cstddef>
 #include <span>
 #include <vector>
 
@@ -25,15 +24,5 @@ double spearman_correlation(std::span<const double> x, std::span<const double> y
 inline double spearman_correlation(std::span<const double> x, std::span<const double> y) {
   return spearman_correlation(x, y, nullptr);
 }
-
-struct Extremes {
-  std::size_t i_min, i_max;
-  double mean;
-};
-
-// One pass over a non-empty sample: the first index of the smallest and of the
-// largest value (strict comparisons, so a NaN never replaces a candidate) and
-// the mean of the values added in index order.
-Extremes scan_extremes(std::span<const double> values);
 
 }  // namespace tarvex

@@ -1,6 +1,8 @@
 // The reduction of a sample's costs and RMSDs to the statistics that stats returns.
 #include "tarvex/stats/statistics.hpp"
 
+#include "tarvex/fail.hpp"
+#include "tarvex/messages.hpp"
 #include "tarvex/stats/rank.hpp"
 
 namespace tarvex {
@@ -20,6 +22,19 @@ SampleStatistics sample_statistics(std::span<const double> costs, std::span<cons
   s.min_cost_rmsd = rmsds[cost.i_min];
   s.max_cost_rmsd = rmsds[cost.i_max];
   return s;
+}
+
+Extremes scan_extremes(std::span<const double> values) {
+  if (values.empty()) fail(messages::kEmptyMean);
+  Extremes e{0, 0, 0.0};
+  double sum = values[0];
+  for (std::size_t i = 1; i < values.size(); ++i) {
+    if (values[i] < values[e.i_min]) e.i_min = i;
+    if (values[i] > values[e.i_max]) e.i_max = i;
+    sum += values[i];
+  }
+  e.mean = sum / static_cast<double>(values.size());
+  return e;
 }
 
 }  // namespace tarvex

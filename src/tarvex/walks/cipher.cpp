@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "tarvex/fail.hpp"
-#include "tarvex/simd_target.hpp"
+#include "tarvex/walks/cipher_kernel.hpp"
 
 #if defined(__APPLE__)
 #include <stdlib.h>
@@ -18,7 +18,13 @@
 
 namespace tarvex::cipher {
 
+void detail::blocks_portable(const Lanes input, unsigned char* out) { blocks_of(input, out); }
+
 namespace {
+
+using detail::kLanes;
+using detail::Lanes;
+using detail::store32;
 
 std::uint32_t load32(const unsigned char* p) {
   return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
@@ -26,79 +32,13 @@ std::uint32_t load32(const unsigned char* p) {
 
 std::uint64_t load64(const unsigned char* p) { return std::uint64_t(load32(p)) | std::uint64_t(load32(p + 4)) << 32; }
 
-void store32(unsigned char* p, std::uint32_t v) {
-  if constexpr (std::endian::native == std::endian::little) {
-    std::memcpy(p, &v, 4);
-  } else {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-  }
-}
-
 // "expand 32-byte k"
 constexpr std::uint32_t kSigma[4] = {0x61707865, 0x3320646e, 0x79622d32, 0x6b206574};
 
-// kLanes blocks side by side, one vector per state word, so that a quarter
-// round is a handful of vector instructions on any target (GCC and clang
-// lower the vectors to what the target has); one lane is one block.
-constexpr std::size_t kLanes = 8;
-using Lanes = std::uint32_t[16][kLanes];
-typedef std::uint32_t Vec __attribute__((vector_size(4 * kLanes)));
-
-// In place: a vector passed by value would change the ABI between targets.
-template <int N>
-[[gnu::always_inline]] inline void rotl_xor(Vec& v, const Vec& by) {
-  v ^= by;
-  v = (v << N) | (v >> (32 - N));
-}
-
-template <int A, int B, int C, int D>
-[[gnu::always_inline]] inline void quarter(Vec* x) {
-  x[A] += x[B]; rotl_xor<16>(x[D], x[A]);
-  x[C] += x[D]; rotl_xor<12>(x[B], x[C]);
-  x[A] += x[B]; rotl_xor<8>(x[D], x[A]);
-  x[C] += x[D]; rotl_xor<7>(x[B], x[C]);
-}
-
-// Blocks of the given input states (one per lane) into out, 64 bytes each.
-[[gnu::always_inline]] inline void blocks_of(const Lanes input, unsigned char* out) {
-  Vec start[16], x[16];
-  std::memcpy(start, input, sizeof start);
-  for (int w = 0; w < 16; ++w) x[w] = start[w];
-  for (int round = 0; round < 10; ++round) {
-    quarter<0, 4, 8, 12>(x);
-    quarter<1, 5, 9, 13>(x);
-    quarter<2, 6, 10, 14>(x);
-    quarter<3, 7, 11, 15>(x);
-    quarter<0, 5, 10, 15>(x);
-    quarter<1, 6, 11, 12>(x);
-    quarter<2, 7, 8, 13>(x);
-    quarter<3, 4, 9, 14>(x);
-  }
-  alignas(32) Lanes words;
-  for (int w = 0; w < 16; ++w) {
-    x[w] += start[w];
-    std::memcpy(words[w], &x[w], sizeof x[w]);
-  }
-  for (std::size_t l = 0; l < kLanes; ++l) {
-    for (int w = 0; w < 16; ++w) store32(out + 64 * l + 4 * w, words[w][l]);
-  }
-}
-
-void blocks_portable(const Lanes input, unsigned char* out) { blocks_of(input, out); }
-
-#ifdef TARVEX_HAVE_AVX2
-TARVEX_TARGET_BEGIN("avx2")
-void blocks_avx2(const Lanes input, unsigned char* out) { blocks_of(input, out); }
-TARVEX_TARGET_END
-#endif
-
 // The widest kernel the processor runs, chosen once.
 void blocks(const Lanes input, unsigned char* out) {
-#ifdef TARVEX_HAVE_AVX2
-  static const auto kernel = __builtin_cpu_supports("avx2") ? blocks_avx2 : blocks_portable;
-#else
-  constexpr auto kernel = blocks_portable;
-#endif
+  static const detail::BlocksFunction kernel =
+      simd::choose<detail::BlocksFunction>(&detail::blocks_portable, detail::blocks_avx2());
   kernel(input, out);
 }
 

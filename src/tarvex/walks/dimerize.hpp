@@ -7,8 +7,8 @@
 
 #include "tarvex/poll.hpp"
 #include "tarvex/walks/lattice.hpp"
+#include "tarvex/walks/point_set.hpp"
 #include "tarvex/walks/random.hpp"
-#include "tarvex/walks/walk.hpp"
 
 namespace tarvex {
 
@@ -32,11 +32,14 @@ inline constexpr std::size_t kDimerizeBaseLimit = K == LatticeKind::tetrahedral 
 // part's end; the pair is redrawn until the join has no repeated point. The
 // join is a bijection between pairs and walks of n points, so every accepted
 // walk is equally likely.
+namespace testing {
+struct Peer;  // the tests' access to internals
+}  // namespace testing
+
 template <LatticeKind K>
 class Dimerizer {
  public:
-  explicit Dimerizer(Rng& rng, Poll* poll = nullptr, std::size_t base_limit = kDimerizeBaseLimit<K>)
-      : rng_(&rng), poll_(poll), limit_(std::max<std::size_t>(base_limit, 3)) {}
+  explicit Dimerizer(Rng& rng, Poll* poll = nullptr) : Dimerizer(rng, poll, kDimerizeBaseLimit<K>) {}
 
   // A fresh sample, valid until the next call. No draw for n <= 1.
   const LatticeWalk& operator()(std::size_t n) {
@@ -49,6 +52,13 @@ class Dimerizer {
   }
 
  private:
+  friend struct testing::Peer;
+
+  // Walks of up to base_limit points (at least 3) are drawn whole; tests set
+  // it low to reach the join on short walks.
+  Dimerizer(Rng& rng, Poll* poll, std::size_t base_limit)
+      : rng_(&rng), poll_(poll), limit_(std::max<std::size_t>(base_limit, 3)) {}
+
   void poll() {
     if (poll_ != nullptr) (*poll_)();
   }

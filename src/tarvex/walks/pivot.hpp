@@ -14,8 +14,8 @@
 #include "tarvex/walks/random.hpp"
 #include "tarvex/walks/saw_tree.hpp"
 #include "tarvex/walks/signed_permutation.hpp"
+#include "tarvex/walks/straight_walk.hpp"
 #include "tarvex/walks/symmetry_group.hpp"
-#include "tarvex/walks/walk.hpp"
 
 namespace tarvex {
 
@@ -63,6 +63,10 @@ double thermalize(std::uint64_t t, Poll& poll, Attempt attempt) {
 inline constexpr std::size_t kPivotTreeFrom = 450;
 static_assert(kPivotTreeFrom <= PivotPairwise::kMaxPoints + 1);
 
+namespace testing {
+struct Peer;  // the tests' access to internals
+}  // namespace testing
+
 template <LatticeKind K>
 class PivotSampler {
  public:
@@ -91,15 +95,6 @@ class PivotSampler {
     // One draw over the group's elements, kept as an index into the codes.
     const auto element = std::size_t(rng_->uniform(0, kCodes.size()));
     return move(site, kCodes[element]);
-  }
-
-  // Accepts exactly when the whole transformed walk has no repeated point; a
-  // rejection leaves the walk untouched. Pivoting at the last point moves
-  // nothing and is accepted.
-  bool try_pivot_at(std::size_t site, const Symmetry& s) {
-    if (site >= walk_.size()) fail("pivot site {} is outside a walk of {} points", site, walk_.size());
-    if (site + 1 == walk_.size()) return true;
-    return move(site, signed_permutation(s));
   }
 
   // k move attempts, then the walk (valid until the next call).
@@ -132,9 +127,10 @@ class PivotSampler {
   }
 
   double accept_reject_ratio() const { return ratio_; }
-  std::uint64_t attempts_per_sample() const { return attempts_per_sample_; }
 
  private:
+  friend struct testing::Peer;
+
   static constexpr auto kCodes = signed_permutations(group_of<K>());
 
   bool move(std::size_t site, SignedPermutation g) {

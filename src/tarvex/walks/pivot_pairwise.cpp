@@ -28,10 +28,8 @@ namespace {
 
 detail::PairwiseKernel kernel_for(PivotPairwise::Kernel kernel) {
   // Chosen on first use; afterwards one indirect call per sample.
-  static const detail::PairwiseKernel best = [] {
-    const detail::PairwiseKernel avx2 = detail::avx2_pairwise_kernel_if_supported();
-    return avx2.attempt != nullptr ? avx2 : detail::portable_pairwise_kernel();
-  }();
+  static const detail::PairwiseKernel best =
+      simd::choose(detail::portable_pairwise_kernel(), detail::avx2_pairwise_kernel());
   return kernel == PivotPairwise::Kernel::portable ? detail::portable_pairwise_kernel() : best;
 }
 

@@ -66,8 +66,8 @@ struct PairwiseKernel {
 };
 
 PairwiseKernel portable_pairwise_kernel();
-// The AVX2 build when this processor runs it, otherwise none (attempt is null).
-PairwiseKernel avx2_pairwise_kernel_if_supported();
+// The AVX2 build; null when the build has none.
+const PairwiseKernel* avx2_pairwise_kernel();
 
 }  // namespace detail
 

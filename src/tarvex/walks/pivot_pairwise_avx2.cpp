@@ -1,10 +1,10 @@
-// The pairwise pivot kernel compiled for processors with AVX2, and the run-time check for them.
-#define TARVEX_PAIRWISE_AVX2 1
+// The pairwise pivot kernel compiled for processors with AVX2.
+#define TARVEX_SIMD_AVX2 1
 #include "tarvex/walks/pivot_pairwise_kernel.hpp"
 
 namespace tarvex::detail {
 
-#ifdef TARVEX_HAVE_AVX2
+#if TARVEX_SIMD_AVX2
 namespace {
 
 [[gnu::target("avx2")]] bool attempt_avx2(PairwiseWalk& w, std::size_t site, SignedPermutation g) {
@@ -16,15 +16,11 @@ namespace {
   pairwise_run(w, count, rng, poll, codes);
 }
 
+constexpr PairwiseKernel kPairwiseAvx2{&attempt_avx2, &run_avx2};
+
 }  // namespace
 #endif
 
-PairwiseKernel avx2_pairwise_kernel_if_supported() {
-#ifdef TARVEX_HAVE_AVX2
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx2")) return {&attempt_avx2, &run_avx2};
-#endif
-  return {nullptr, nullptr};
-}
+const PairwiseKernel* avx2_pairwise_kernel() { return TARVEX_IF_AVX2(&kPairwiseAvx2); }
 
 }  // namespace tarvex::detail

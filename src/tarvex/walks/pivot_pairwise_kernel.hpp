@@ -1,9 +1,7 @@
 // The pairwise pivot move on eight-lane integer vectors, compiled once per instruction set.
 //
-// pivot_pairwise.cpp includes this for any machine; pivot_pairwise_avx2.cpp
-// sets TARVEX_PAIRWISE_AVX2 first, which compiles everything after the
-// includes for AVX2. That code has internal linkage, so neither file's copy
-// can replace the other's at link time.
+// pivot_pairwise.cpp compiles it for any machine, pivot_pairwise_avx2.cpp for
+// AVX2, in the way simd.hpp describes.
 #pragma once
 
 #include <array>
@@ -14,49 +12,28 @@
 #include <type_traits>
 
 #include "tarvex/poll.hpp"
-#include "tarvex/simd_target.hpp"
+#include "tarvex/simd.hpp"
 #include "tarvex/walks/lattice_point.hpp"
 #include "tarvex/walks/pivot_pairwise.hpp"
 #include "tarvex/walks/random.hpp"
 #include "tarvex/walks/signed_permutation.hpp"
 
-#if !TARVEX_HAVE_AVX2 && TARVEX_PAIRWISE_AVX2
-#undef TARVEX_PAIRWISE_AVX2  // no such instruction set here: the file builds no kernel of its own
-#endif
+TARVEX_KERNEL_BEGIN("avx2")
 
-// 32-byte vectors by value change the ABI on machines without AVX; none of
-// them crosses a function with external linkage.
-#pragma GCC diagnostic ignored "-Wpsabi"
-
-#if TARVEX_PAIRWISE_AVX2
-#include <immintrin.h>
-TARVEX_TARGET_BEGIN("avx2")
-#endif
+#include "tarvex/simd_ops.hpp"
 
 namespace tarvex::detail {
 namespace {
 
-// Coordinates and keys wrap, so the arithmetic is unsigned; comparisons give
-// all-ones or zero lanes. Without AVX2 each operation is two SSE2 ones.
-using U8 = std::uint32_t __attribute__((vector_size(32)));
-using M8 = std::int32_t __attribute__((vector_size(32)));
-
-[[gnu::always_inline]] inline U8 load8(const std::int32_t* p) {
-  U8 v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-[[gnu::always_inline]] inline void store8(std::int32_t* p, U8 v) { std::memcpy(p, &v, sizeof v); }
-
-template <class T>
-[[gnu::always_inline]] inline auto splat8(T k) {
-  using V = std::conditional_t<std::is_signed_v<T>, M8, U8>;
-  return V{k, k, k, k, k, k, k, k};
-}
+// Coordinates and keys wrap, so the arithmetic is unsigned.
+using simd::load8;
+using simd::M8;
+using simd::splat8;
+using simd::store8;
+using simd::U8;
 
 [[gnu::always_inline]] inline bool any_lane(M8 m) {
-#if TARVEX_PAIRWISE_AVX2
+#if TARVEX_SIMD_AVX2
   const auto v = reinterpret_cast<__m256i>(m);
   return !_mm256_testz_si256(v, v);
 #else
@@ -172,6 +149,4 @@ inline constexpr auto kConjugates = [] {
 }  // namespace
 }  // namespace tarvex::detail
 
-#if TARVEX_PAIRWISE_AVX2
-TARVEX_TARGET_END
-#endif
+TARVEX_KERNEL_END

@@ -74,12 +74,7 @@ class SiteTable {
   };
 
   std::size_t slot_of(LatticePoint p) const {
-    std::uint64_t h = (std::uint64_t(std::uint32_t(p.x)) | std::uint64_t(std::uint32_t(p.y)) << 32) *
-                      0x9E3779B97F4A7C15ull;
-    h ^= std::uint64_t(std::uint32_t(p.z)) * 0xC2B2AE3D27D4EB4Full;
-    h ^= h >> 31;
-    h *= 0xBF58476D1CE4E5B9ull;
-    return std::size_t(h >> shift_);
+    return hash_slot(p, shift_);
   }
 
   std::vector<Slot> slots_;

@@ -1,89 +1,24 @@
-// Self-avoiding walks: the reusable point set, the straight walk and the exhaustive enumerator.
+// The exhaustive enumeration of self-avoiding walks, depth-first, whole or one subtree at a time.
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
 
+#include "tarvex/fail.hpp"
 #include "tarvex/walks/lattice.hpp"
 
 namespace tarvex {
-
-// Open-addressing set of lattice points, built to be reused: clearing bumps a
-// generation stamp instead of touching the slots, so a repeat test costs no
-// allocation and no clearing once the table has grown to the walk's size.
-class PointSet {
- public:
-  // Empties the set and makes room for `expected` points at load <= 1/2.
-  void reset(std::size_t expected) {
-    std::size_t want = 16;
-    while (want < 2 * expected) want *= 2;
-    if (want > slots_.size()) {
-      slots_.assign(want, Slot{});
-      shift_ = 64 - std::countr_zero(want);
-      stamp_ = 1;
-      return;
-    }
-    if (++stamp_ == 0) {
-      for (auto& s : slots_) s.stamp = 0;
-      stamp_ = 1;
-    }
-  }
-
-  // False when p was already present.
-  bool insert(LatticePoint p) {
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t i = slot_of(p);; i = (i + 1) & mask) {
-      Slot& s = slots_[i];
-      if (s.stamp != stamp_) {
-        s = Slot{p, stamp_};
-        return true;
-      }
-      if (s.point == p) return false;
-    }
-  }
-
-  bool contains(LatticePoint p) const {
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t i = slot_of(p);; i = (i + 1) & mask) {
-      const Slot& s = slots_[i];
-      if (s.stamp != stamp_) return false;
-      if (s.point == p) return true;
-    }
-  }
-
- private:
-  struct Slot {
-    LatticePoint point{};
-    std::uint32_t stamp = 0;
-  };
-
-  // Multiply-xorshift of the packed coordinates; the top bits index the table,
-  // which spreads the arithmetic progressions that straight stretches make.
-  std::size_t slot_of(LatticePoint p) const {
-    std::uint64_t h = (std::uint64_t(std::uint32_t(p.x)) | std::uint64_t(std::uint32_t(p.y)) << 32) *
-                      0x9E3779B97F4A7C15ull;
-    h ^= std::uint64_t(std::uint32_t(p.z)) * 0xC2B2AE3D27D4EB4Full;
-    h ^= h >> 31;
-    h *= 0xBF58476D1CE4E5B9ull;
-    return std::size_t(h >> shift_);
-  }
-
-  std::vector<Slot> slots_;
-  std::uint32_t stamp_ = 0;
-  int shift_ = 64;
-};
-
-// Point i is i steps along step 0 (along steps 1 and 0 alternately on the
-// diamond lattice, a zigzag). Self-avoiding on every lattice.
-LatticeWalk straight_walk(const Lattice& lattice, std::size_t n);
 
 // Every self-avoiding walk of n points from the origin, each once, depth-first
 // with the highest step index tried first at every point. Equivalent to a
 // stack of visit entries pushed in step order, but kept as one "next step to
 // try" counter per point, so an extension costs no stack traffic.
+namespace testing {
+struct Peer;  // the tests' access to internals
+}  // namespace testing
+
 template <LatticeKind K>
 class WalkEnumerator {
  public:
@@ -131,9 +66,9 @@ class WalkEnumerator {
     return advance();
   }
 
-  bool exhausted() const { return done_; }
-
  private:
+  friend struct testing::Peer;
+
   const LatticeWalk* advance() {
     for (;;) {
       const std::size_t tip = walk_.size() - 1;

@@ -1,5 +1,5 @@
 // The straight walk, from which the pivot chain starts.
-#include "tarvex/walks/walk.hpp"
+#include "tarvex/walks/straight_walk.hpp"
 
 namespace tarvex {
 

@@ -1,4 +1,7 @@
-// Four-lane double vectors for the comparison kernel, with a portable flavour and an AVX2/FMA one.
+// The operations on simd.hpp's vector types that the kernels share, and the flavours of the double kernels.
+//
+// Included inside a kernel's TARVEX_KERNEL_BEGIN region (simd.hpp), so that
+// each build compiles them for its own instruction set.
 #pragma once
 
 #include <cmath>
@@ -6,26 +9,10 @@
 #include <cstring>
 #include <limits>
 
-// GCC notes that 32-byte vectors passed by value change the ABI on machines
-// without AVX. Nothing of the kernel has external linkage, so no other code
-// depends on that ABI; the note is silenced for every file that includes it.
-#pragma GCC diagnostic ignored "-Wpsabi"
+#include "tarvex/simd.hpp"
 
 namespace tarvex::simd {
-
-// Internal linkage: every file that includes the kernel compiles its own copy
-// for its own instruction set (see rmsd_kernel.hpp), and no copy may stand in
-// for another at link time.
 namespace {
-
-// GCC vector types: the arithmetic operators work lane by lane on every
-// target, and in code compiled for AVX2/FMA each operation is one 256-bit
-// instruction (a * b + c contracting to a fused multiply-add). The kernel is
-// written once against these types and a flavour (sqrt and lane masks, which
-// the operators do not cover), then compiled once per instruction set.
-using V4 = double __attribute__((vector_size(32)));
-using M4 = std::int64_t __attribute__((vector_size(32)));  // comparisons: all ones or zero per lane
-using V2 = double __attribute__((vector_size(16)));
 
 template <class V = V4>
 [[gnu::always_inline]] inline V splat(double x) {
@@ -51,10 +38,28 @@ template <class V = V4>
   return V4(M4(v) & kMagnitude);
 }
 
-// Whatever the machine: the lane-wise comparisons and selections go through
-// scalar code (GCC would split a 256-bit comparison into scalar ones on plain
-// SSE2 anyway, and pass the masks through memory), so the root finding runs
-// lane by lane: kLaneByLane.
+[[gnu::always_inline]] inline U8 load8(const std::int32_t* p) {
+  U8 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+[[gnu::always_inline]] inline void store8(std::int32_t* p, U8 v) { std::memcpy(p, &v, sizeof v); }
+
+// Eight copies of k: signed lanes (M8) for a signed k, unsigned ones (U8) otherwise.
+template <class T>
+[[gnu::always_inline]] inline auto splat8(T k) {
+  if constexpr (std::numeric_limits<T>::is_signed) {
+    return M8{k, k, k, k, k, k, k, k};
+  } else {
+    return U8{k, k, k, k, k, k, k, k};
+  }
+}
+
+// Flavours of the four-lane double kernels. Whatever the machine: the
+// lane-wise comparisons and selections go through scalar code (GCC would split
+// a 256-bit comparison into scalar ones on plain SSE2 anyway, and pass the
+// masks through memory), so the root finding runs lane by lane: kLaneByLane.
 // Sums of products go two lanes at a time (kSumLanes), which keeps the nine
 // accumulators of a cross-covariance in the sixteen SSE registers.
 struct Portable {
@@ -77,9 +82,9 @@ struct Portable {
   }
 };
 
-#if TARVEX_KERNEL_AVX2
-// Only where the including file compiles the kernel for AVX2/FMA: one
-// instruction each, and the root finding a vector at a time.
+#if TARVEX_SIMD_AVX2
+// Only in the AVX2 build: one instruction each, and the root finding a
+// vector at a time.
 struct Avx2 {
   static constexpr bool kLaneByLane = false;
   static constexpr int kSumLanes = 4;
