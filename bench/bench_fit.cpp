@@ -83,6 +83,14 @@ int main(int argc, char** argv) {
   tarvex::FitSettings wide = refined;
   wide.beam = 10 * (width != 0 ? width : 1000);
   configs.push_back({"ten times wider", wide});
+  for (Config& c : configs) {
+    if (const char* v = std::getenv("FIT_TAIL")) c.settings.tail = std::size_t(std::atoi(v));
+    if (const char* v = std::getenv("FIT_PER_TAIL")) c.settings.per_tail = std::size_t(std::atoi(v));
+    if (const char* v = std::getenv("FIT_WINDOW")) c.settings.window = std::size_t(std::atoi(v));
+    if (const char* v = std::getenv("FIT_FRAMES")) c.settings.frames = std::size_t(std::atoi(v));
+    if (const char* v = std::getenv("FIT_BOTH")) c.settings.both_ends = std::atoi(v) != 0;
+    if (const char* v = std::getenv("FIT_PLACEMENTS")) c.settings.placements = std::atoi(v) != 0;
+  }
   const char* only = std::getenv("FIT_CONFIG");
   tarvex::Poll poll;
   for (const Config& c : configs) {

@@ -84,6 +84,18 @@ constexpr double radius_for(LatticeKind kind) {
   return kind == LatticeKind::tetrahedral ? 1.5 : kind == LatticeKind::cubic ? 1.4 : 1.3;
 }
 
+// Diversity pays on the lattices of few directions with many turns of
+// equal angle (cubic, bcc); the diamond lattice's prefixes are few enough
+// that it only displaces good ones, and fcc's many directions leave little
+// crowding.
+search::BeamDiversity diversity_for(LatticeKind kind, const FitSettings& settings) {
+  const bool wanted = kind == LatticeKind::cubic || kind == LatticeKind::bcc;
+  search::BeamDiversity d;
+  d.tail = settings.tail != FitSettings::kByLattice ? settings.tail : wanted ? 5 : 0;
+  d.per_tail = settings.per_tail != FitSettings::kByLattice ? settings.per_tail : 2;
+  return d;
+}
+
 bool repeats(const LatticeWalk& walk, PointSet& seen) {
   seen.reset(walk.size());
   for (const LatticePoint& p : walk)
@@ -177,7 +189,8 @@ LatticeWalk fit_on(const std::vector<Target>& targets, std::size_t n, double arc
   const std::size_t total = settings.placements ? per_model * models : 0;
   const double radius = radius_for(K) * arc;
   std::optional<ProgressBar> bar;
-  if (settings.pbar) bar.emplace(total + (settings.prefix ? n - 1 : 0));  // frames, then the beam's lengths
+  // Frames, then the beams' lengths.
+  if (settings.pbar) bar.emplace(total + (settings.prefix ? (settings.both_ends ? 2 : 1) * (n - 1) : 0));
   std::atomic<std::uint64_t> done{0};
   CountedProgress owner{&host, bar ? &*bar : nullptr, &done};
   Poll poll(&CountedProgress::check, &owner);
@@ -221,7 +234,16 @@ LatticeWalk fit_on(const std::vector<Target>& targets, std::size_t n, double arc
     std::vector<Target> chosen;
     for (std::size_t k = 0; k < kept; ++k) chosen.push_back(targets[ranked[k]]);
     const std::function<void()> tick = [&] { done.fetch_add(1, std::memory_order_relaxed); };
-    if (std::optional<LatticeWalk> walk = search::prefix_beam<K>(chosen, width, poll, tick)) {
+    const search::BeamDiversity diversity = diversity_for(K, settings);
+    // The beam's first points are chosen on little evidence; grown from the
+    // other end the chain is decided there last, so the two beams fail in
+    // different places and the better walk is kept.
+    std::vector<Target> reversed = chosen;
+    for (Target& t : reversed) std::reverse(t.points.begin(), t.points.end());
+    for (int end = 0; end < (settings.both_ends ? 2 : 1); ++end) {
+      std::optional<LatticeWalk> walk = search::prefix_beam<K>(end == 0 ? chosen : reversed, width, poll, tick, diversity);
+      if (!walk) continue;
+      if (end == 1) std::reverse(walk->begin(), walk->end());
       Follower<K> follower(radius);
       for (const Target& t : chosen) {
         Outcome o;

@@ -20,6 +20,11 @@ struct FitSettings {
   std::size_t rounds = 8;       // re-superpositions per placement
   std::size_t repair_width = 8;
   bool prefix = true;           // the beam over prefix RMSDs
+  bool both_ends = true;        // the beam grown from either end of the chain
+  // The beam's diversity: at most per_tail prefixes ending in the same
+  // `tail` points; kByLattice: what suits the lattice.
+  static constexpr std::size_t kByLattice = std::size_t(-1);
+  std::size_t tail = kByLattice, per_tail = kByLattice;
   bool polish = true;           // its walk followed as a placement
   bool refine = true;           // short windows regrown
   std::size_t window = 3;
