@@ -173,7 +173,12 @@ std::optional<LatticeWalk> prefix_beam(std::span<const Target> ts, std::size_t w
   };
   const std::size_t part_count = std::max<std::size_t>(1, 4 * thread_count());
   std::vector<Part> parts(part_count);
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> order, picked, skipped;  // (part, child)
+  // Every child of a length with its rank, flat for the selection.
+  struct Ranked {
+    Child child;
+    std::uint32_t part, index;
+  };
+  std::vector<Ranked> order, picked, skipped;
   std::vector<std::uint64_t> table_keys;
   std::vector<std::size_t> table_counts;
   for (std::size_t len = 1; len < n; ++len) {
@@ -210,15 +215,20 @@ std::optional<LatticeWalk> prefix_beam(std::span<const Target> ts, std::size_t w
     }
     order.clear();
     for (std::size_t k = 0; k < part_count; ++k)
-      for (std::size_t c = 0; c < parts[k].children.size(); ++c) order.emplace_back(std::uint32_t(k), std::uint32_t(c));
+      for (std::size_t c = 0; c < parts[k].children.size(); ++c)
+        order.push_back({parts[k].children[c], std::uint32_t(k), std::uint32_t(c)});
     if (order.empty()) return std::nullopt;
-    const auto child = [&](const std::pair<std::uint32_t, std::uint32_t>& o) -> const Child& {
-      return parts[o.first].children[o.second];
+    const auto before = [](const Ranked& a, const Ranked& b) { return child_before(a.child, b.child); };
+    // The first `last` in order (child_before is a total order: the same
+    // selection as a full sort).
+    const auto select = [&](std::size_t first, std::size_t last) {
+      if (last < order.size())
+        std::nth_element(order.begin() + std::ptrdiff_t(first), order.begin() + std::ptrdiff_t(last), order.end(), before);
+      std::sort(order.begin() + std::ptrdiff_t(first), order.begin() + std::ptrdiff_t(last), before);
     };
-    const auto before = [&](const auto& a, const auto& b) { return child_before(child(a), child(b)); };
     const std::size_t keep = std::min(width, order.size());
     if (diversity.tail == 0) {
-      std::partial_sort(order.begin(), order.begin() + std::ptrdiff_t(keep), order.end(), before);
+      select(0, keep);
     } else {
       // In order of residual, at most per_tail children whose last `tail`
       // points coincide: variants that differ only further back share their
@@ -245,14 +255,13 @@ std::optional<LatticeWalk> prefix_beam(std::span<const Target> ts, std::size_t w
       picked.clear();
       skipped.clear();
       std::size_t sorted = std::min(order.size(), 2 * keep);
-      std::partial_sort(order.begin(), order.begin() + std::ptrdiff_t(sorted), order.end(), before);
+      select(0, sorted);
       for (std::size_t i = 0; i < order.size() && picked.size() < keep; ++i) {
         if (i == sorted) {
           sorted = std::min(order.size(), 2 * sorted);
-          std::partial_sort(order.begin() + std::ptrdiff_t(i), order.begin() + std::ptrdiff_t(sorted), order.end(),
-                            before);
+          select(i, sorted);
         }
-        const std::uint64_t key = tail_key(child(order[i]));
+        const std::uint64_t key = tail_key(order[i].child);
         std::size_t slot = std::size_t(key) & (slots - 1);
         while (table_keys[slot] != 0 && table_keys[slot] != key) slot = (slot + 1) & (slots - 1);
         table_keys[slot] = key;
@@ -270,12 +279,12 @@ std::optional<LatticeWalk> prefix_beam(std::span<const Target> ts, std::size_t w
     next_sums.resize(keep * m);
     next_stabs.resize(keep);
     for (std::size_t k = 0; k < keep; ++k) {
-      const Child& c = child(order[k]);
+      const Child& c = order[k].child;
       const LatticePoint* from = walks.data() + std::size_t(c.parent) * n;
       LatticePoint* to = next_walks.data() + k * n;
       std::copy_n(from, len, to);
       to[len] = neighbour<K>(from[len - 1], c.step);
-      std::copy_n(parts[order[k].first].sums.data() + std::size_t(order[k].second) * m, m, next_sums.data() + k * m);
+      std::copy_n(parts[order[k].part].sums.data() + std::size_t(order[k].index) * m, m, next_sums.data() + k * m);
       next_stabs[k] = fixing<K>(stabs[c.parent], c.step);
     }
     std::swap(walks, next_walks);
