@@ -60,10 +60,15 @@ std::size_t frames_for(std::size_t width) { return std::max<std::size_t>(8, widt
 // The beam's work grows with its width times the square of the length (each
 // extension is checked against the whole prefix), so past kFullWidthLength
 // the width shrinks in proportion to keep the time linear in the length.
-constexpr std::size_t kDefaultWidth = 1000, kFullWidthLength = 150, kLeastWidth = 100;
-std::size_t default_width(std::size_t n) {
-  if (n <= kFullWidthLength) return kDefaultWidth;
-  return std::max(kLeastWidth, kDefaultWidth * kFullWidthLength / n);
+// Cubic and bcc gain most from width (their prefixes tie often); the
+// diamond lattice gains more from the wider refinement, fcc from neither.
+constexpr std::size_t kFullWidthLength = 150, kLeastWidth = 100;
+constexpr std::size_t full_width(LatticeKind kind) {
+  return kind == LatticeKind::cubic || kind == LatticeKind::bcc ? 2000 : 1000;
+}
+std::size_t default_width(LatticeKind kind, std::size_t n) {
+  if (n <= kFullWidthLength) return full_width(kind);
+  return std::max(kLeastWidth, full_width(kind) * kFullWidthLength / n);
 }
 
 // The second, wider radius, when the first gives no walk.
@@ -182,7 +187,7 @@ bool is_walk(const LatticeWalk& walk) {
 template <LatticeKind K>
 LatticeWalk fit_on(const std::vector<Target>& targets, std::size_t n, double arc, const FitSettings& settings,
                    Poll& host) {
-  const std::size_t width = settings.beam != 0 ? settings.beam : default_width(n);
+  const std::size_t width = settings.beam != 0 ? settings.beam : default_width(K, n);
   const std::size_t models = targets.size();
   const std::size_t per_model =
       settings.frames != 0 ? settings.frames : std::max<std::size_t>(4, frames_for(width) / models);
@@ -261,7 +266,10 @@ LatticeWalk fit_on(const std::vector<Target>& targets, std::size_t n, double arc
   LatticeWalk walk = best.residual < kUnreachable ? from_origin<K>(best.walk) : straight_walk(Lattice(K), n);
   // Regrowing the first points moves the start off the origin.
   if (settings.refine && best.residual < kUnreachable) {
-    search::refine<K>(targets, walk, settings.window, 4, poll);
+    // The diamond lattice's three turns per point make long windows cheap.
+    const std::size_t window =
+        settings.window != FitSettings::kByLattice ? settings.window : K == LatticeKind::tetrahedral ? 6 : 3;
+    search::refine<K>(targets, walk, window, 4, poll);
     walk = from_origin<K>(std::move(walk));
   }
   if (settings.exact && n <= kExactLength) {
@@ -278,7 +286,7 @@ LatticeWalk fit_on(const std::vector<Target>& targets, std::size_t n, double arc
 }  // namespace
 
 void require_fit_memory(LatticeKind lattice, std::size_t beam, std::size_t n) {
-  const std::uint64_t width = beam != 0 ? beam : kDefaultWidth;
+  const std::uint64_t width = beam != 0 ? beam : full_width(lattice);
   const double step = with_lattice(lattice, [](auto kc) { return lattice_scale(Lattice(decltype(kc)::value), 1.0); });
   std::uint64_t cells = 0;
   for (double r : {radius_for(lattice) / step, kFarRadius * radius_for(lattice) / step}) {
