@@ -96,7 +96,8 @@ constexpr double radius_for(LatticeKind kind) {
 search::BeamDiversity diversity_for(LatticeKind kind, const FitSettings& settings) {
   const bool wanted = kind == LatticeKind::cubic || kind == LatticeKind::bcc;
   search::BeamDiversity d;
-  d.tail = settings.tail != FitSettings::kByLattice ? settings.tail : wanted ? 5 : 0;
+  const std::size_t tail = kind == LatticeKind::cubic ? 5 : 4;
+  d.tail = settings.tail != FitSettings::kByLattice ? settings.tail : wanted ? tail : 0;
   d.per_tail = settings.per_tail != FitSettings::kByLattice ? settings.per_tail : 2;
   return d;
 }
