@@ -2,6 +2,8 @@
 //
 // Usage: bench_fit [--threads N] [--width W] TRACE...   (bench/fit.py writes the traces and runs this)
 // A trace file: a first line "name points models", then models x points lines "x y z".
+// Environment: FIT_CONFIG, FIT_LATTICE pick one row or lattice, FIT_VERBOSE prints each protein's
+// RMSD; FIT_TAIL, FIT_PER_TAIL, FIT_WINDOW, FIT_FRAMES, FIT_BOTH, FIT_PLACEMENTS override settings.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
