@@ -2,6 +2,8 @@
 //
 // Usage: bench_fit [--threads N] [--width W] TRACE...   (bench/fit.py writes the traces and runs this)
 // A trace file: a first line "name points models", then models x points lines "x y z".
+// Environment: FIT_CONFIG, FIT_LATTICE pick one row or lattice, FIT_VERBOSE prints each protein's
+// RMSD; FIT_TAIL, FIT_PER_TAIL, FIT_WINDOW, FIT_FRAMES, FIT_BOTH, FIT_PLACEMENTS override settings.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -60,15 +62,22 @@ int main(int argc, char** argv) {
     }
     proteins.push_back(read_trace(argv[a]));
   }
-  // Each ingredient added in turn to the plain beam, then the placements
-  // alone, and a width ten times the default as the yardstick of what more
-  // search finds.
+  // Each ingredient added in turn to the plain beam (from one end, every
+  // prefix ranked alone), then the placements alone, and a width ten times
+  // the default as the yardstick of what more search finds.
   std::vector<Config> configs;
   tarvex::FitSettings plain;
   plain.beam = width;
-  plain.placements = plain.polish = plain.refine = plain.exact = false;
+  plain.placements = plain.polish = plain.refine = plain.exact = plain.both_ends = false;
+  plain.tail = 0;
   configs.push_back({"plain beam", plain});
-  tarvex::FitSettings placed = plain;
+  tarvex::FitSettings ends = plain;
+  ends.both_ends = true;
+  configs.push_back({"+ both ends", ends});
+  tarvex::FitSettings diverse = ends;
+  diverse.tail = tarvex::FitSettings::kByLattice;
+  configs.push_back({"+ diversity", diverse});
+  tarvex::FitSettings placed = diverse;
   placed.placements = true;
   configs.push_back({"+ placements", placed});
   tarvex::FitSettings polished = placed;
@@ -80,9 +89,16 @@ int main(int argc, char** argv) {
   tarvex::FitSettings alone = refined;
   alone.prefix = false;
   configs.push_back({"placements only", alone});
-  tarvex::FitSettings wide = refined;
-  wide.beam = 10 * (width != 0 ? width : 1000);
+  tarvex::FitSettings wide = refined;  // its width set per lattice below
   configs.push_back({"ten times wider", wide});
+  for (Config& c : configs) {
+    if (const char* v = std::getenv("FIT_TAIL")) c.settings.tail = std::size_t(std::atoi(v));
+    if (const char* v = std::getenv("FIT_PER_TAIL")) c.settings.per_tail = std::size_t(std::atoi(v));
+    if (const char* v = std::getenv("FIT_WINDOW")) c.settings.window = std::size_t(std::atoi(v));
+    if (const char* v = std::getenv("FIT_FRAMES")) c.settings.frames = std::size_t(std::atoi(v));
+    if (const char* v = std::getenv("FIT_BOTH")) c.settings.both_ends = std::atoi(v) != 0;
+    if (const char* v = std::getenv("FIT_PLACEMENTS")) c.settings.placements = std::atoi(v) != 0;
+  }
   const char* only = std::getenv("FIT_CONFIG");
   tarvex::Poll poll;
   for (const Config& c : configs) {
@@ -91,11 +107,17 @@ int main(int argc, char** argv) {
     const char* lat = std::getenv("FIT_LATTICE");
     for (LatticeKind kind : {LatticeKind::tetrahedral, LatticeKind::cubic, LatticeKind::bcc, LatticeKind::fcc}) {
       if (lat != nullptr && tarvex::lattice_name(kind) != lat) continue;
+      tarvex::FitSettings settings = c.settings;
+      if (std::strcmp(c.name, "ten times wider") == 0) {
+        // The default width of the lattice, as fit.cpp takes it up to 150 points.
+        const bool wide_default = kind == LatticeKind::cubic || kind == LatticeKind::bcc;
+        settings.beam = 10 * (width != 0 ? width : wide_default ? 2000 : 1000);
+      }
       double sum = 0, seconds = 0;
       std::size_t residues = 0;
       for (const Protein& p : proteins) {
         const auto start = Clock::now();
-        const tarvex::LatticeWalk walk = tarvex::fit_walk(p.models, kind, 3.8, c.settings, poll);
+        const tarvex::LatticeWalk walk = tarvex::fit_walk(p.models, kind, 3.8, settings, poll);
         seconds += std::chrono::duration<double>(Clock::now() - start).count();
         const tarvex::Conformation conf = tarvex::to_conformation(walk, tarvex::lattice_scale(tarvex::Lattice(kind), 3.8));
         const double r = tarvex::ground_truth_rmsd(tarvex::build_ground_truth(p.models), conf);

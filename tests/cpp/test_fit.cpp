@@ -1,4 +1,4 @@
-// Tests of the lattice fit's running-sum RMSD of prefixes and of the placement by dynamic programming.
+// Tests of the lattice fit's running-sum RMSD of prefixes, the placement by dynamic programming and the beam's diversity.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -99,6 +99,39 @@ TEST_P(FitTest, PlacementIsTheClosestWalkInItsFrame) {
     const double found = distance(walk, kOrigin);
     WalkEnumerator<K> all(7);
     while (const LatticeWalk* w = all.next()) EXPECT_GE(distance(*w, walk[0]) + 1e-9, found);
+  });
+}
+
+// The beam's diversity only reorders what it keeps: a cap no tail reaches
+// (per_tail at the width, or tails as long as the chain, which no two walks
+// share) leaves the plain beam's walk, and the tightest cap (one prefix per
+// tip site, the width filled from the skipped) still grows a walk.
+TEST_P(FitTest, BeamDiversityKeepsThePlainBeamUntilItCaps) {
+  with_lattice(GetParam(), [](auto kc) {
+    constexpr LatticeKind K = decltype(kc)::value;
+    const std::size_t n = 30, width = 64;
+    const double f = 1 / (2.56 * lattice_scale(Lattice(K), 1.0));
+    Conformation model = helix(n);
+    for (Point& p : model) p = {p.x * f, p.y * f, p.z * f};
+    const std::vector<search::Target> targets{search::make_target(model, 1.0)};
+    Poll poll;
+    const auto plain = search::prefix_beam<K>(targets, width, poll);
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(search::prefix_beam<K>(targets, width, poll, {}, {3, width}), plain);
+    EXPECT_EQ(search::prefix_beam<K>(targets, width, poll, {}, {n, 1}), plain);
+    const auto capped = search::prefix_beam<K>(targets, width, poll, {}, {1, 1});
+    ASSERT_TRUE(capped);
+    ASSERT_EQ(capped->size(), n);
+    EXPECT_EQ((*capped)[0], kOrigin);
+    PointSet seen;
+    seen.reset(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      EXPECT_TRUE(seen.insert((*capped)[i])) << "point " << i << " repeats";
+      if (i == 0) continue;
+      bool step = false;
+      for (std::size_t k = 0; k < coordination(K); ++k) step = step || neighbour<K>((*capped)[i - 1], k) == (*capped)[i];
+      EXPECT_TRUE(step) << "point " << i << " is no step from the last";
+    }
   });
 }
 

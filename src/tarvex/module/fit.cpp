@@ -42,7 +42,7 @@ const char k_fit_doc[] =
     ":param arc_length: The distance between consecutive points of the walk.\n"
     ":type arc_length: float, default: 3.8\n"
     "\n"
-    ":param beam: The width of the search; None chooses one by length (about a second per\n"
+    ":param beam: The width of the search; None chooses one by lattice and length (under a second per\n"
     "    hundred residues on two cores). A larger width takes longer and fits as well or better.\n"
     ":type beam: int | None, default: None\n"
     "\n"

@@ -61,10 +61,15 @@ std::size_t frames_for(std::size_t width) { return std::max<std::size_t>(8, widt
 // The beam's work grows with its width times the square of the length (each
 // extension is checked against the whole prefix), so past kFullWidthLength
 // the width shrinks in proportion to keep the time linear in the length.
-constexpr std::size_t kDefaultWidth = 1000, kFullWidthLength = 150, kLeastWidth = 100;
-std::size_t default_width(std::size_t n) {
-  if (n <= kFullWidthLength) return kDefaultWidth;
-  return std::max(kLeastWidth, kDefaultWidth * kFullWidthLength / n);
+// Cubic and bcc gain most from width (their prefixes tie often); the
+// diamond lattice gains more from the wider refinement, fcc from neither.
+constexpr std::size_t kFullWidthLength = 150, kLeastWidth = 100;
+constexpr std::size_t full_width(LatticeKind kind) {
+  return kind == LatticeKind::cubic || kind == LatticeKind::bcc ? 2000 : 1000;
+}
+std::size_t default_width(LatticeKind kind, std::size_t n) {
+  if (n <= kFullWidthLength) return full_width(kind);
+  return std::max(kLeastWidth, full_width(kind) * kFullWidthLength / n);
 }
 
 // The second, wider radius, when the first gives no walk.
@@ -83,6 +88,19 @@ constexpr std::uint64_t kExactBudget = 200'000'000;
 // the coarser lattices.
 constexpr double radius_for(LatticeKind kind) {
   return kind == LatticeKind::tetrahedral ? 1.5 : kind == LatticeKind::cubic ? 1.4 : 1.3;
+}
+
+// Diversity pays on the lattices of few directions with many turns of
+// equal angle (cubic, bcc); the diamond lattice's prefixes are few enough
+// that it only displaces good ones, and fcc's many directions leave little
+// crowding.
+search::BeamDiversity diversity_for(LatticeKind kind, const FitSettings& settings) {
+  const bool wanted = kind == LatticeKind::cubic || kind == LatticeKind::bcc;
+  search::BeamDiversity d;
+  const std::size_t tail = kind == LatticeKind::cubic ? 5 : 4;
+  d.tail = settings.tail != FitSettings::kByLattice ? settings.tail : wanted ? tail : 0;
+  d.per_tail = settings.per_tail != FitSettings::kByLattice ? settings.per_tail : 2;
+  return d;
 }
 
 bool repeats(const LatticeWalk& walk, PointSet& seen) {
@@ -171,14 +189,14 @@ bool is_walk(const LatticeWalk& walk) {
 template <LatticeKind K>
 LatticeWalk fit_on(const std::vector<Target>& targets, std::size_t n, double arc, const FitSettings& settings,
                    Poll& host) {
-  const std::size_t width = settings.beam != 0 ? settings.beam : default_width(n);
+  const std::size_t width = settings.beam != 0 ? settings.beam : default_width(K, n);
   const std::size_t models = targets.size();
   const std::size_t per_model =
       settings.frames != 0 ? settings.frames : std::max<std::size_t>(4, frames_for(width) / models);
   const std::size_t total = settings.placements ? per_model * models : 0;
   const double radius = radius_for(K) * arc;
-  // Frames, then the beam's lengths.
-  SharedProgress progress(host, settings.pbar, total + (settings.prefix ? n - 1 : 0));
+  // Frames, then the beams' lengths.
+  SharedProgress progress(host, settings.pbar, total + (settings.prefix ? (settings.both_ends ? 2 : 1) * (n - 1) : 0));
   std::atomic<std::uint64_t>& done = progress.done();
   Poll& poll = progress.poll();
 
@@ -221,7 +239,16 @@ LatticeWalk fit_on(const std::vector<Target>& targets, std::size_t n, double arc
     std::vector<Target> chosen;
     for (std::size_t k = 0; k < kept; ++k) chosen.push_back(targets[ranked[k]]);
     const std::function<void()> tick = [&] { done.fetch_add(1, std::memory_order_relaxed); };
-    if (std::optional<LatticeWalk> walk = search::prefix_beam<K>(chosen, width, poll, tick)) {
+    const search::BeamDiversity diversity = diversity_for(K, settings);
+    // The beam's first points are chosen on little evidence; grown from the
+    // other end the chain is decided there last, so the two beams fail in
+    // different places and the better walk is kept.
+    std::vector<Target> reversed = chosen;
+    for (Target& t : reversed) std::reverse(t.points.begin(), t.points.end());
+    for (int end = 0; end < (settings.both_ends ? 2 : 1); ++end) {
+      std::optional<LatticeWalk> walk = search::prefix_beam<K>(end == 0 ? chosen : reversed, width, poll, tick, diversity);
+      if (!walk) continue;
+      if (end == 1) std::reverse(walk->begin(), walk->end());
       Follower<K> follower(radius);
       for (const Target& t : chosen) {
         Outcome o;
@@ -239,7 +266,10 @@ LatticeWalk fit_on(const std::vector<Target>& targets, std::size_t n, double arc
   LatticeWalk walk = best.residual < kUnreachable ? from_origin<K>(best.walk) : straight_walk(Lattice(K), n);
   // Regrowing the first points moves the start off the origin.
   if (settings.refine && best.residual < kUnreachable) {
-    search::refine<K>(targets, walk, settings.window, 4, poll);
+    // The diamond lattice's three turns per point make long windows cheap.
+    const std::size_t window =
+        settings.window != FitSettings::kByLattice ? settings.window : K == LatticeKind::tetrahedral ? 6 : 3;
+    search::refine<K>(targets, walk, window, 4, poll);
     walk = from_origin<K>(std::move(walk));
   }
   if (settings.exact && n <= kExactLength) {
@@ -256,7 +286,7 @@ LatticeWalk fit_on(const std::vector<Target>& targets, std::size_t n, double arc
 }  // namespace
 
 void require_fit_memory(LatticeKind lattice, std::size_t beam, std::size_t n) {
-  const std::uint64_t width = beam != 0 ? beam : kDefaultWidth;
+  const std::uint64_t width = beam != 0 ? beam : full_width(lattice);
   const double step = with_lattice(lattice, [](auto kc) { return lattice_scale(Lattice(decltype(kc)::value), 1.0); });
   std::uint64_t cells = 0;
   for (double r : {radius_for(lattice) / step, kFarRadius * radius_for(lattice) / step}) {

@@ -12,7 +12,9 @@
 namespace tarvex {
 
 struct FitSettings {
-  std::size_t beam = 0;  // the search's width; 0 chooses one by length
+  // What suits the lattice, in the fields that allow it.
+  static constexpr std::size_t kByLattice = std::size_t(-1);
+  std::size_t beam = 0;  // the search's width; 0 chooses one by lattice and length
   bool pbar = false;
   // What the benchmark switches off to show what each part adds.
   bool placements = true;       // placements from many frames, followed by re-superposition
@@ -20,9 +22,13 @@ struct FitSettings {
   std::size_t rounds = 8;       // re-superpositions per placement
   std::size_t repair_width = 8;
   bool prefix = true;           // the beam over prefix RMSDs
+  bool both_ends = true;        // the beam grown from either end of the chain
+  // The beam's diversity: at most per_tail prefixes ending in the same
+  // `tail` points.
+  std::size_t tail = kByLattice, per_tail = kByLattice;
   bool polish = true;           // its walk followed as a placement
   bool refine = true;           // short windows regrown
-  std::size_t window = 3;
+  std::size_t window = kByLattice;  // the longest window regrown
   bool exact = true;            // short chains by branch and bound
 };
 

@@ -151,7 +151,7 @@ struct Grower {
 
 template <LatticeKind K>
 std::optional<LatticeWalk> prefix_beam(std::span<const Target> ts, std::size_t width, Poll& poll,
-                                       const std::function<void()>& on_length) {
+                                       const std::function<void()>& on_length, BeamDiversity diversity) {
   const std::vector<PrefixTarget> targets(ts.begin(), ts.end());
   const std::size_t n = targets[0].points.size(), m = targets.size();
   width = std::max<std::size_t>(width, 1);
@@ -171,7 +171,14 @@ std::optional<LatticeWalk> prefix_beam(std::span<const Target> ts, std::size_t w
   };
   const std::size_t part_count = std::max<std::size_t>(1, 4 * thread_count());
   std::vector<Part> parts(part_count);
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> order;  // (part, child)
+  // Every child of a length with its rank, flat for the selection.
+  struct Ranked {
+    Child child;
+    std::uint32_t part, index;
+  };
+  std::vector<Ranked> order, picked, skipped;
+  std::vector<std::uint64_t> table_keys;
+  std::vector<std::size_t> table_counts;
   for (std::size_t len = 1; len < n; ++len) {
     const std::size_t per_part = (rows + part_count - 1) / part_count;
     const auto extend = [&](std::size_t k, Poll& task_poll) {
@@ -206,24 +213,76 @@ std::optional<LatticeWalk> prefix_beam(std::span<const Target> ts, std::size_t w
     }
     order.clear();
     for (std::size_t k = 0; k < part_count; ++k)
-      for (std::size_t c = 0; c < parts[k].children.size(); ++c) order.emplace_back(std::uint32_t(k), std::uint32_t(c));
+      for (std::size_t c = 0; c < parts[k].children.size(); ++c)
+        order.push_back({parts[k].children[c], std::uint32_t(k), std::uint32_t(c)});
     if (order.empty()) return std::nullopt;
-    const auto child = [&](const std::pair<std::uint32_t, std::uint32_t>& o) -> const Child& {
-      return parts[o.first].children[o.second];
+    const auto before = [](const Ranked& a, const Ranked& b) { return child_before(a.child, b.child); };
+    // The first `last` in order (child_before is a total order: the same
+    // selection as a full sort).
+    const auto select = [&](std::size_t first, std::size_t last) {
+      if (last < order.size())
+        std::nth_element(order.begin() + std::ptrdiff_t(first), order.begin() + std::ptrdiff_t(last), order.end(), before);
+      std::sort(order.begin() + std::ptrdiff_t(first), order.begin() + std::ptrdiff_t(last), before);
     };
     const std::size_t keep = std::min(width, order.size());
-    std::partial_sort(order.begin(), order.begin() + std::ptrdiff_t(keep), order.end(),
-                      [&](const auto& a, const auto& b) { return child_before(child(a), child(b)); });
+    if (diversity.tail == 0) {
+      select(0, keep);
+    } else {
+      // In order of residual, at most per_tail children whose last `tail`
+      // points coincide: variants that differ only further back share their
+      // future and would crowd the beam. Short of width, the skipped ones
+      // fill it in the same order.
+      const auto tail_key = [&](const Child& c) {
+        const LatticePoint* from = walks.data() + std::size_t(c.parent) * n;
+        const LatticePoint tip = neighbour<K>(from[len - 1], c.step);
+        std::uint64_t h = 0x9e3779b97f4a7c15ULL;
+        const auto mix = [&h](LatticePoint p) {
+          for (std::int32_t v : {p.x, p.y, p.z}) {
+            h ^= std::uint64_t(std::uint32_t(v)) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
+            h *= 0xff51afd7ed558ccdULL;
+          }
+        };
+        mix(tip);
+        for (std::size_t i = len; i-- > 0 && len - i < diversity.tail;) mix(from[i]);
+        return h | 1;
+      };
+      std::size_t slots = 16;
+      while (slots < 2 * order.size()) slots *= 2;
+      table_keys.assign(slots, 0);
+      table_counts.assign(slots, 0);
+      picked.clear();
+      skipped.clear();
+      std::size_t sorted = std::min(order.size(), 2 * keep);
+      select(0, sorted);
+      for (std::size_t i = 0; i < order.size() && picked.size() < keep; ++i) {
+        if (i == sorted) {
+          sorted = std::min(order.size(), 2 * sorted);
+          select(i, sorted);
+        }
+        const std::uint64_t key = tail_key(order[i].child);
+        std::size_t slot = std::size_t(key) & (slots - 1);
+        while (table_keys[slot] != 0 && table_keys[slot] != key) slot = (slot + 1) & (slots - 1);
+        table_keys[slot] = key;
+        if (table_counts[slot] < diversity.per_tail) {
+          ++table_counts[slot];
+          picked.push_back(order[i]);
+        } else {
+          skipped.push_back(order[i]);
+        }
+      }
+      for (std::size_t i = 0; i < skipped.size() && picked.size() < keep; ++i) picked.push_back(skipped[i]);
+      std::copy(picked.begin(), picked.end(), order.begin());
+    }
     next_walks.resize(keep * n);
     next_sums.resize(keep * m);
     next_stabs.resize(keep);
     for (std::size_t k = 0; k < keep; ++k) {
-      const Child& c = child(order[k]);
+      const Child& c = order[k].child;
       const LatticePoint* from = walks.data() + std::size_t(c.parent) * n;
       LatticePoint* to = next_walks.data() + k * n;
       std::copy_n(from, len, to);
       to[len] = neighbour<K>(from[len - 1], c.step);
-      std::copy_n(parts[order[k].first].sums.data() + std::size_t(order[k].second) * m, m, next_sums.data() + k * m);
+      std::copy_n(parts[order[k].part].sums.data() + std::size_t(order[k].index) * m, m, next_sums.data() + k * m);
       next_stabs[k] = fixing<K>(stabs[c.parent], c.step);
     }
     std::swap(walks, next_walks);
@@ -319,7 +378,7 @@ ExactResult exact_fit(std::span<const Target> targets, double bound, std::uint64
 
 #define TARVEX_INSTANTIATE(K)                                                                            \
   template std::optional<LatticeWalk> prefix_beam<K>(std::span<const Target>, std::size_t, Poll&,           \
-                                                     const std::function<void()>&);                       \
+                                                     const std::function<void()>&, BeamDiversity);        \
   template ExactResult exact_fit<K>(std::span<const Target>, double, std::uint64_t, Poll&);
 TARVEX_INSTANTIATE(LatticeKind::tetrahedral)
 TARVEX_INSTANTIATE(LatticeKind::fcc)

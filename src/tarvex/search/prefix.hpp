@@ -54,9 +54,14 @@ class PrefixResiduals {
 // once. Returns nothing when every prefix was trapped. The extensions of each
 // length are spread over the thread pool; on_length runs on the calling
 // thread after each length.
+// With tail > 0, at most per_tail of the prefixes kept at a length end in
+// the same `tail` points (while others are left to fill the width).
+struct BeamDiversity {
+  std::size_t tail = 0, per_tail = 1;
+};
 template <LatticeKind K>
 std::optional<LatticeWalk> prefix_beam(std::span<const Target> targets, std::size_t width, Poll& poll,
-                                       const std::function<void()>& on_length = {});
+                                       const std::function<void()>& on_length = {}, BeamDiversity diversity = {});
 
 // The walk of least residual (the smallest over the targets), by a
 // depth-first search over walks that prunes every prefix whose residual is
