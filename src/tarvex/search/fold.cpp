@@ -53,18 +53,6 @@ struct Replica {
   }
 };
 
-double contact_scale(const ContactEnergyCost& cost) {
-  double sum = 0.0;
-  std::size_t count = 0;
-  for (const double e : cost.pair_energies) {
-    if (e != 0.0) {
-      sum += std::abs(e);
-      ++count;
-    }
-  }
-  return count == 0 ? 1.0 : sum / double(count);
-}
-
 // For a cost without a table: the spread of its values along a chain at
 // infinite temperature (uniform walks), or 1 when it does not spread.
 template <LatticeKind K>
