@@ -151,7 +151,7 @@ class BoltzmannChain {
   bool step() {
     if (n_ < 2) return false;
     const std::uint64_t r = rng_->next();
-    if (pulls_ && (r & 2) != 0) return pull((r & 4) != 0);
+    if (pulls_ && (r & 6) != 0) return pull((r & 8) != 0);
     if (n_ < 3 || (r & 1) == 0) return pivot();
     return window();
   }
