@@ -119,7 +119,7 @@ Folded fold_on(std::size_t n, double arc_length, CostFunction& cost, const FoldS
   };
   LatticeWalk best = replicas[0]->chain.walk();
   double best_cost = exact(best);
-  const std::uint64_t sweeps = settings.sweeps != 0 ? settings.sweeps : default_fold_sweeps(n);
+  const std::uint64_t sweeps = settings.sweeps != 0 ? settings.sweeps : default_fold_sweeps(n, field != nullptr);
   const std::uint64_t rounds = (sweeps + kRoundSweeps - 1) / kRoundSweeps;
   const bool parallel = field != nullptr && n >= 2;
   std::optional<ProgressBar> bar;
@@ -174,10 +174,11 @@ Folded fold_on(std::size_t n, double arc_length, CostFunction& cost, const FoldS
 
 }  // namespace
 
-std::uint64_t default_fold_sweeps(std::size_t n) {
+std::uint64_t default_fold_sweeps(std::size_t n, bool table) {
   // The ground states of the 48-point HP benchmarks take up to about 90 n^2
-  // sweeps to find at this ladder: some room over that.
-  return std::max<std::uint64_t>(1000, std::uint64_t(120) * n * n);
+  // sweeps to find at this ladder: some room over that. A cost without a
+  // table scores a whole walk per move: a tenth of that.
+  return std::max<std::uint64_t>(1000, std::uint64_t(table ? 120 : 12) * n * n);
 }
 
 Folded fold_walk(std::size_t n, LatticeKind lattice, double arc_length, CostFunction& cost,
