@@ -24,10 +24,13 @@ namespace {
 // Sweeps between exchanges: short enough that a target ends the run soon
 // after it is reached, long enough that the threads' hand-offs cost little.
 constexpr std::uint64_t kRoundSweeps = 4;
-constexpr std::size_t kReplicas = 8;
 // The ladder in units of the cost's scale (the mean magnitude of a contact):
-// the coldest replica keeps a compact fold, the hottest unfolds it.
-constexpr double kLow = 0.22, kHigh = 0.9;
+// the coldest replica keeps a compact fold, the hottest unfolds it. With pull
+// moves (a table, not the diamond lattice) a narrower ladder of fewer copies
+// finds compact folds sooner; without them the hot copies must do the
+// unfolding, up to a wider top.
+constexpr std::size_t kReplicas = 8, kReplicasWithoutPulls = 10;
+constexpr double kLow = 0.22, kHigh = 0.9, kLowWithoutPulls = 0.12, kHighWithoutPulls = 1.6;
 
 template <LatticeKind K>
 struct Replica {
@@ -92,9 +95,10 @@ Folded fold_on(std::size_t n, double arc_length, CostFunction& cost, const FoldS
     whole = std::make_unique<CostOfWalk>(cost, scale);
     unit = spread_of<K>(n, *whole, master.next(), poll);
   }
-  const std::size_t r = settings.replicas != 0 ? settings.replicas : kReplicas;
-  const double low = (settings.low > 0 ? settings.low : kLow) * unit;
-  const double high = (settings.high > 0 ? settings.high : kHigh) * unit;
+  const bool pulls = field != nullptr && K != LatticeKind::tetrahedral;
+  const std::size_t r = settings.replicas != 0 ? settings.replicas : pulls ? kReplicas : kReplicasWithoutPulls;
+  const double low = (settings.low > 0 ? settings.low : pulls ? kLow : kLowWithoutPulls) * unit;
+  const double high = (settings.high > 0 ? settings.high : pulls ? kHigh : kHighWithoutPulls) * unit;
   std::vector<double> ladder(r);
   for (std::size_t i = 0; i < r; ++i)
     ladder[i] = r == 1 ? low : low * std::pow(high / low, double(i) / double(r - 1));
