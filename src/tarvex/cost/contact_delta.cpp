@@ -22,6 +22,14 @@ ContactField::ContactField(const ContactEnergyCost& cost, double scale, LatticeK
   }
   row_[n_] = at;
   for (const double e : cost.pair_energies) finite_ = finite_ && std::isfinite(e);
+  int exponent = 0;
+  exact_scale_ = std::isnormal(scale) && std::frexp(scale, &exponent) == 0.5;
+  // Points none of whose pairs has an energy (the polar residues of an HP
+  // table) add nothing wherever they go: the sums below skip them.
+  live_.assign(n_, 0);
+  for (std::size_t i = 0; i < n_; ++i)
+    for (std::size_t j = i + sep_; j < n_; ++j)
+      if (energies_[row_[i] + (j - i - kmin_)] != 0.0) live_[i] = live_[j] = 1;
   // The offsets within reach that join two points of the lattice (coordinates
   // of one parity on the bcc and diamond lattices, an even sum on fcc); kept
   // only when they are fewer than half the points, where looking them up
@@ -42,38 +50,46 @@ ContactField::ContactField(const ContactEnergyCost& cost, double scale, LatticeK
   }
 }
 
+void ContactField::add_point(double& sum, std::span<const LatticePoint> walk, std::size_t lo, std::size_t hi,
+                             std::size_t i, LatticePoint p, const SiteTable* sites) const {
+  if (!live_[i]) return;
+  if (sites != nullptr && !reach_.empty()) {
+    for (const LatticePoint d : reach_) {
+      const std::uint32_t at = sites->at(p + d);
+      if (at == SiteTable::kEmpty || (at >= lo && at < hi) || !live_[at]) continue;
+      const std::size_t j = at;
+      if ((j > i ? j - i : i - j) < sep_ || !contact(p, walk[j])) continue;
+      sum += j > i ? energies_[row_[i] + (j - i - kmin_)] : energies_[row_[j] + (i - j - kmin_)];
+    }
+    return;
+  }
+  // Left of the window, then right; j at least kmin away from i.
+  const std::size_t n = walk.size();
+  const std::size_t left_end = i >= sep_ ? std::min(lo, i - sep_ + 1) : 0;
+  for (std::size_t j = 0; j < left_end; ++j)
+    if (contact(p, walk[j])) sum += energies_[row_[j] + (i - j - kmin_)];
+  for (std::size_t j = std::max(hi, i + sep_); j < n; ++j)
+    if (contact(p, walk[j])) sum += energies_[row_[i] + (j - i - kmin_)];
+}
+
 double ContactField::cross(std::span<const LatticePoint> walk, std::size_t lo, std::size_t hi,
                            const LatticePoint* moved, const SiteTable* sites) const {
-  const std::size_t n = walk.size();
   double sum = 0.0;
-  if (sites != nullptr && !reach_.empty()) {
-    for (std::size_t i = lo; i < hi; ++i) {
-      const LatticePoint p = moved[i - lo];
-      for (const LatticePoint d : reach_) {
-        const std::uint32_t at = sites->at(p + d);
-        if (at == SiteTable::kEmpty || (at >= lo && at < hi)) continue;
-        const std::size_t j = at;
-        if ((j > i ? j - i : i - j) < sep_ || !contact(p, walk[j])) continue;
-        sum += j > i ? energies_[row_[i] + (j - i - kmin_)] : energies_[row_[j] + (i - j - kmin_)];
-      }
-    }
-    return sum;
-  }
-  for (std::size_t i = lo; i < hi; ++i) {
-    const LatticePoint p = moved[i - lo];
-    // Left of the window, then right; j at least kmin away from i.
-    const std::size_t left_end = i >= sep_ ? std::min(lo, i - sep_ + 1) : 0;
-    for (std::size_t j = 0; j < left_end; ++j)
-      if (contact(p, walk[j])) sum += energies_[row_[j] + (i - j - kmin_)];
-    for (std::size_t j = std::max(hi, i + sep_); j < n; ++j)
-      if (contact(p, walk[j])) sum += energies_[row_[i] + (j - i - kmin_)];
-  }
+  for (std::size_t i = lo; i < hi; ++i) add_point(sum, walk, lo, hi, i, moved[i - lo], sites);
+  return sum;
+}
+
+double ContactField::cross_point(std::span<const LatticePoint> walk, std::size_t lo, std::size_t hi, std::size_t i,
+                                 LatticePoint p, const SiteTable* sites) const {
+  double sum = 0.0;
+  add_point(sum, walk, lo, hi, i, p, sites);
   return sum;
 }
 
 double ContactField::internal(std::size_t lo, std::size_t hi, const LatticePoint* moved, bool band_only) const {
   double sum = 0.0;
   for (std::size_t i = lo; i < hi; ++i) {
+    if (!live_[i]) continue;
     for (std::size_t j = i + sep_; j < hi; ++j) {
       const LatticePoint a = moved[i - lo], b = moved[j - lo];
       if (band_only && !rigid_pair_may_change(a, b)) continue;

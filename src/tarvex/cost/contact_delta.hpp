@@ -45,10 +45,17 @@ class ContactField {
   // only when the doubles decide pairs (their squares add in another order).
   bool rigid_pair_may_change(LatticePoint a, LatticePoint b) const {
     if (!rule_.integral) return true;
+    if (exact_scale_) return false;
     const std::int64_t dx = std::int64_t(a.x) - b.x, dy = std::int64_t(a.y) - b.y, dz = std::int64_t(a.z) - b.z;
     const std::int64_t q = dx * dx + dy * dy + dz * dz;
     return q > rule_.in && q <= rule_.maybe;
   }
+
+  // True when no rigid move changes any contact among the points it moves:
+  // the integers decide every pair, or the doubles compute the distances of
+  // the undecided ones exactly (a scale that is a power of two), so that the
+  // squared length alone decides them.
+  bool rigid_moves_keep_contacts() const { return rule_.integral && (rule_.maybe <= rule_.in || exact_scale_); }
 
   // The energy of the pairs between points lo .. hi - 1, placed at `moved`
   // (hi - lo points), and the other points of `walk`. With the walk's site
@@ -56,6 +63,10 @@ class ContactField {
   // only the sites within reach of each moved point are looked up.
   double cross(std::span<const LatticePoint> walk, std::size_t lo, std::size_t hi, const LatticePoint* moved,
                const SiteTable* sites = nullptr) const;
+
+  // The part of cross that point i (lo <= i < hi) adds, placed at p.
+  double cross_point(std::span<const LatticePoint> walk, std::size_t lo, std::size_t hi, std::size_t i,
+                     LatticePoint p, const SiteTable* sites = nullptr) const;
 
   // The energy of the pairs among points lo .. hi - 1 placed at `moved`; with
   // band_only, only the pairs a rigid move may change.
@@ -65,6 +76,9 @@ class ContactField {
   bool finite() const { return finite_; }
 
  private:
+  void add_point(double& sum, std::span<const LatticePoint> walk, std::size_t lo, std::size_t hi, std::size_t i,
+                 LatticePoint p, const SiteTable* sites) const;
+
   bool within(LatticePoint a, LatticePoint b) const {
     const double s = rule_.scale;
     const double dx = double(a.x) * s - double(b.x) * s, dy = double(a.y) * s - double(b.y) * s,
@@ -80,6 +94,8 @@ class ContactField {
   LatticeContactRule rule_;
   double dmax_;
   bool finite_ = true;
+  bool exact_scale_ = false;
+  std::vector<std::uint8_t> live_;  // live_[i]: some pair of point i has a nonzero energy
 };
 
 }  // namespace tarvex

@@ -2,10 +2,14 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
+#include <unordered_map>
+#include <utility>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -54,6 +58,57 @@ class CostOfWalk : public WalkEnergy {
 // at an end of the chain.
 inline constexpr std::size_t kWindowPoints = 3;
 
+// The self-avoiding paths of w = 1 .. kWindowPoints points from an even
+// lattice point at the origin (not included): all of them, for a window at an
+// end of the chain, and by the offset of the point one step past them, for a
+// window between two fixed points. Built once per lattice.
+template <LatticeKind K>
+struct WindowPaths {
+  std::array<std::vector<LatticePoint>, kWindowPoints> open;
+
+  const std::vector<LatticePoint>* closed(std::size_t w, LatticePoint end) const {
+    const auto& map = closed_[w - 1];
+    const auto it = map.find(key(end));
+    return it == map.end() ? nullptr : &it->second;
+  }
+
+  WindowPaths() {
+    std::array<LatticePoint, kWindowPoints + 1> path{};
+    const auto grow = [&](auto& self, std::size_t depth) -> void {
+      const LatticePoint from = depth == 0 ? kOrigin : path[depth - 1];
+      for (std::size_t i = 0; i < coordination(K); ++i) {
+        const LatticePoint p = neighbour<K>(from, i);
+        if (p == kOrigin || std::find(path.begin(), path.begin() + std::ptrdiff_t(depth), p) != path.begin() + std::ptrdiff_t(depth))
+          continue;
+        path[depth] = p;
+        const std::size_t w = depth;  // points before p
+        if (w >= 1) {
+          auto& list = closed_[w - 1][key(p)];
+          list.insert(list.end(), path.begin(), path.begin() + std::ptrdiff_t(w));
+        }
+        if (depth < kWindowPoints) {
+          open[depth].insert(open[depth].end(), path.begin(), path.begin() + std::ptrdiff_t(depth + 1));
+          self(self, depth + 1);
+        }
+      }
+    };
+    grow(grow, 0);
+  }
+
+ private:
+  static std::uint64_t key(LatticePoint p) {
+    return (std::uint64_t(std::uint32_t(p.x)) << 42) ^ (std::uint64_t(std::uint32_t(p.y) & 0x1FFFFFu) << 21) ^
+           (std::uint64_t(std::uint32_t(p.z)) & 0x1FFFFFu);
+  }
+  std::array<std::unordered_map<std::uint64_t, std::vector<LatticePoint>>, kWindowPoints> closed_;
+};
+
+template <LatticeKind K>
+const WindowPaths<K>& window_paths() {
+  static const WindowPaths<K> paths;
+  return paths;
+}
+
 // Two kinds of move, each chosen with probability 1/2 independently of the walk:
 //  - a pivot: a random site and lattice symmetry applied to the points after
 //    it, accepted by Metropolis (the proposal is its own inverse in law, as the
@@ -96,7 +151,7 @@ class BoltzmannChain {
   bool step() {
     if (n_ < 2) return false;
     const std::uint64_t r = rng_->next();
-    if (pulls_ && (r & 2) != 0) return pull((r & 4) != 0);
+    if (pulls_ && (r & 6) != 0) return pull((r & 8) != 0);
     if (n_ < 3 || (r & 1) == 0) return pivot();
     return window();
   }
@@ -130,23 +185,35 @@ class BoltzmannChain {
 
   double uniform01() { return double(rng_->next() >> 11) * 0x1p-53; }
 
+  // A pivot at point s turns the points after it about it, or, for a table,
+  // the points before it, whichever side is shorter (a side chosen by s
+  // alone and its own inverse in law; both sides at the middle point, by a
+  // coin, so that every bond still turns). Both give the same shape.
   bool pivot() {
     const auto site = std::size_t(rng_->uniform(0, n_ - 1));
     const SignedPermutation g = kCodes[std::size_t(rng_->uniform(0, kCodes.size()))];
+    bool tail = true;
+    if (field_) {
+      const std::size_t middle = (n_ - 1) / 2;
+      tail = site > middle || (site == middle && (rng_->next() & 1) != 0);
+    }
+    const std::size_t lo = tail ? site + 1 : 0, hi = tail ? n_ : site;
     const LatticePoint o = walk_[site];
     moved_.clear();
-    for (std::size_t k = site + 1; k < n_; ++k) {
+    for (std::size_t k = lo; k < hi; ++k) {
       const LatticePoint p = o + act(g, walk_[k] - o);
       const std::uint32_t at = sites_.at(p);
-      if (at != SiteTable::kEmpty && at <= site) return false;
+      if (at != SiteTable::kEmpty && (at < lo || at >= hi)) return false;
       moved_.push_back(p);
     }
-    const std::size_t lo = site + 1;
     double to;
     if (field_) {
-      const bool band = true;
-      const double before = field_->cross(walk_, lo, n_, walk_.data() + lo, &sites_) + field_->internal(lo, n_, walk_.data() + lo, band);
-      const double after = field_->cross(walk_, lo, n_, moved_.data(), &sites_) + field_->internal(lo, n_, moved_.data(), band);
+      double before = field_->cross(walk_, lo, hi, walk_.data() + lo, &sites_);
+      double after = field_->cross(walk_, lo, hi, moved_.data(), &sites_);
+      if (!field_->rigid_moves_keep_contacts()) {
+        before += field_->internal(lo, hi, walk_.data() + lo, true);
+        after += field_->internal(lo, hi, moved_.data(), true);
+      }
       to = energy_ + (after - before);
     } else {
       proposal_.assign(walk_.begin(), walk_.begin() + std::ptrdiff_t(lo));
@@ -154,7 +221,7 @@ class BoltzmannChain {
       to = checked((*whole_)(proposal_));
     }
     if (!metropolis(energy_, to)) return false;
-    place(lo, n_, moved_.data());
+    place(lo, hi, moved_.data());
     energy_ = to;
     return true;
   }
@@ -219,50 +286,41 @@ class BoltzmannChain {
   }
 
   // Every placement of points lo .. hi - 1 that keeps the walk self-avoiding,
-  // into candidates_ (w points each, in index order), by depth-first search
-  // from the fixed neighbour (the right one when the window starts the chain).
+  // into candidates_ (w points each, in index order): the window paths of
+  // the anchor's end offset (or all of them at the chain's ends) that miss
+  // the rest of the walk.
   void enumerate(std::size_t lo, std::size_t hi) {
     const std::size_t w = hi - lo;
     candidates_.clear();
     const bool forward = lo > 0;
     const LatticePoint anchor = forward ? walk_[lo - 1] : walk_[hi];
-    const bool closed = forward && hi < n_;  // the last point must touch walk_[hi]
-    const auto free = [&](LatticePoint p, std::size_t depth) {
-      const std::uint32_t at = sites_.at(p);
-      if (at != SiteTable::kEmpty && (at < lo || at >= hi)) return false;
-      for (std::size_t d = 0; d < depth; ++d)
-        if (path_[d] == p) return false;
-      return true;
-    };
-    path_.resize(w);
-    choice_.assign(w, 0);
-    std::size_t depth = 0;
-    LatticePoint from = anchor;
-    for (;;) {
-      if (choice_[depth] == coordination(K)) {
-        if (depth == 0) break;
-        choice_[depth] = 0;
-        --depth;
-        ++choice_[depth];
-        continue;
+    // Paths from an even point; the odd diamond sublattice steps along the negated vectors.
+    const bool negate = K == LatticeKind::tetrahedral && is_odd(anchor);
+    const WindowPaths<K>& table = window_paths<K>();
+    const std::vector<LatticePoint>* paths;
+    if (forward && hi < n_) {
+      const LatticePoint d = negate ? anchor - walk_[hi] : walk_[hi] - anchor;
+      paths = table.closed(w, d);
+      if (paths == nullptr) return;
+    } else {
+      paths = &table.open[w - 1];
+    }
+    const std::size_t count = paths->size() / w;
+    for (std::size_t c = 0; c < count; ++c) {
+      const LatticePoint* offsets = paths->data() + c * w;
+      std::size_t k = 0;
+      for (; k < w; ++k) {
+        const LatticePoint p = negate ? anchor - offsets[k] : anchor + offsets[k];
+        const std::uint32_t at = sites_.at(p);
+        if (at != SiteTable::kEmpty && (at < lo || at >= hi)) break;
+        slot_[k] = p;
       }
-      from = depth == 0 ? anchor : path_[depth - 1];
-      const LatticePoint p = neighbour<K>(from, choice_[depth]);
-      if (!free(p, depth) || (closed && depth + 1 == w && !adjacent(p, walk_[hi]))) {
-        ++choice_[depth];
-        continue;
+      if (k < w) continue;
+      if (forward) {
+        candidates_.insert(candidates_.end(), slot_.begin(), slot_.begin() + std::ptrdiff_t(w));
+      } else {
+        for (std::size_t k = w; k-- > 0;) candidates_.push_back(slot_[k]);
       }
-      path_[depth] = p;
-      if (depth + 1 == w) {
-        if (forward) {
-          candidates_.insert(candidates_.end(), path_.begin(), path_.end());
-        } else {
-          candidates_.insert(candidates_.end(), path_.rbegin(), path_.rend());
-        }
-        ++choice_[depth];
-        continue;
-      }
-      ++depth;
     }
   }
 
@@ -279,9 +337,22 @@ class BoltzmannChain {
       energies_.resize(count);
       double low = std::numeric_limits<double>::infinity();
       std::size_t mine = count;
+      // The placements share most of their sites: each point's part of the
+      // energy is looked up once per site it takes.
+      for (std::size_t q = 0; q < w; ++q) seen_[q].clear();
       for (std::size_t k = 0; k < count; ++k) {
         const LatticePoint* c = candidates_.data() + k * w;
-        energies_[k] = field_->cross(walk_, lo, hi, c, &sites_) + field_->internal(lo, hi, c, false);
+        double e = 0.0;
+        for (std::size_t q = 0; q < w; ++q) {
+          auto& seen = seen_[q];
+          auto it = std::find_if(seen.begin(), seen.end(), [&](const auto& s) { return s.first == c[q]; });
+          if (it == seen.end()) {
+            seen.emplace_back(c[q], field_->cross_point(walk_, lo, hi, lo + q, c[q], &sites_));
+            it = seen.end() - 1;
+          }
+          e += it->second;
+        }
+        energies_[k] = e + field_->internal(lo, hi, c, false);
         low = std::min(low, energies_[k]);
         if (mine == count && same(k)) mine = k;
       }
@@ -330,8 +401,84 @@ class BoltzmannChain {
   LatticeWalk walk_;
   SiteTable sites_;
   LatticeWalk moved_, proposal_, candidates_, path_;
-  std::vector<std::uint8_t> choice_;
+  std::array<LatticePoint, kWindowPoints> slot_{};
+  std::array<std::vector<std::pair<LatticePoint, double>>, kWindowPoints> seen_;
   std::vector<double> energies_, weights_;
+};
+
+// The mean magnitude of a table's nonzero pair energies (1 when none): the
+// scale of a temperature for that table.
+inline double contact_scale(std::span<const double> pair_energies) {
+  double sum = 0.0;
+  std::size_t count = 0;
+  for (const double e : pair_energies) {
+    if (e != 0.0) {
+      sum += std::abs(e);
+      ++count;
+    }
+  }
+  return count == 0 ? 1.0 : sum / double(count);
+}
+
+// Replica exchange for sampling at a temperature T: copies of the chain at
+// T = t_0 < t_1 < ... (a ratio of at most kLadderRatio, up to kLadderTop times
+// the table's scale, where the chain unfolds and mixes fast), each step one
+// move of every copy, and every `every` steps an exchange between
+// neighbouring temperatures (even pairs and odd pairs by turns) accepted by
+// Metropolis on the joint law. Each part leaves the product of the Boltzmann
+// laws unchanged, so the walk held at t_0 follows exp(-cost / T) exactly,
+// while the hot copies carry it between basins that its own moves would
+// hardly leave. At T >= the top, the one chain alone.
+template <LatticeKind K>
+class BoltzmannLadder {
+ public:
+  static constexpr double kLadderTop = 1.6, kLadderRatio = 1.5;
+  static constexpr std::size_t kMaxCopies = 16;
+
+  BoltzmannLadder(std::size_t n, double temperature, double unit, const ContactField& field, Rng& rng)
+      : rng_(&rng), every_(std::max<std::size_t>(n, 1)) {
+    const double top = kLadderTop * unit;
+    std::size_t copies = 1;
+    if (temperature < top)
+      copies = std::min(kMaxCopies, std::size_t(1) + std::size_t(std::ceil(std::log(top / temperature) / std::log(kLadderRatio))));
+    for (std::size_t i = 0; i < copies; ++i) {
+      ladder_.push_back(copies == 1 ? temperature
+                                    : temperature * std::pow(top / temperature, double(i) / double(copies - 1)));
+      chains_.push_back(std::make_unique<BoltzmannChain<K>>(n, ladder_.back(), &field, nullptr, rng));
+      at_.push_back(i);
+    }
+  }
+
+  std::size_t copies() const { return chains_.size(); }
+  const BoltzmannChain<K>& cold() const { return *chains_[at_[0]]; }
+
+  // One step; true when the walk at T changed.
+  bool step() {
+    bool changed = chains_[at_[0]]->step();
+    for (std::size_t t = 1; t < at_.size(); ++t) chains_[at_[t]]->step();
+    if (at_.size() > 1 && ++count_ % every_ == 0) {
+      for (std::size_t t = (count_ / every_) % 2; t + 1 < at_.size(); t += 2) {
+        BoltzmannChain<K>& a = *chains_[at_[t]];
+        BoltzmannChain<K>& b = *chains_[at_[t + 1]];
+        const double delta = (1.0 / ladder_[t] - 1.0 / ladder_[t + 1]) * (a.energy() - b.energy());
+        if (delta >= 0.0 || double(rng_->next() >> 11) * 0x1p-53 < std::exp(delta)) {
+          std::swap(at_[t], at_[t + 1]);
+          a.set_temperature(ladder_[t + 1]);
+          b.set_temperature(ladder_[t]);
+          if (t == 0) changed = true;
+        }
+      }
+    }
+    return changed;
+  }
+
+ private:
+  Rng* rng_;
+  std::size_t every_;
+  std::uint64_t count_ = 0;
+  std::vector<double> ladder_;
+  std::vector<std::unique_ptr<BoltzmannChain<K>>> chains_;
+  std::vector<std::size_t> at_;  // at_[t]: the copy at temperature t
 };
 
 }  // namespace tarvex

@@ -29,9 +29,16 @@ void run_chain(const SamplingRun& run, double temperature, Cost& cost, Poll& pol
   } else {
     whole.emplace(cost, scale);
   }
-  BoltzmannChain<K> chain(n, temperature, field.get(), whole ? &*whole : nullptr, rng);
   const std::uint64_t t = n < 2 ? 0 : detail::saturating_mul(n, run.method.thermalization_factor);
-  const double ratio = detail::thermalize(t, poll, [&] { return chain.step(); });
+  std::optional<BoltzmannChain<K>> chain;
+  std::optional<BoltzmannLadder<K>> ladder;
+  if (field) {
+    ladder.emplace(n, temperature, contact_scale(cost.delta_energies()), *field, rng);
+  } else {
+    chain.emplace(n, temperature, nullptr, &*whole, rng);
+  }
+  const auto step = [&] { return ladder ? ladder->step() : chain->step(); };
+  const double ratio = detail::thermalize(t, poll, step);
   std::uint64_t spacing = detail::saturating_count(double(run.method.autocorrelation_factor) * ratio);
   if (n >= 2) spacing = std::max<std::uint64_t>(spacing, 1);
   OptionalProgressBar bar(run.pbar, run.sample_size);
@@ -41,12 +48,13 @@ void run_chain(const SamplingRun& run, double temperature, Cost& cost, Poll& pol
     bar.tick();
     for (std::uint64_t k = 0; k < spacing; ++k) {
       poll();
-      chain.step();
+      step();
     }
-    const LatticeWalk& walk = chain.walk();
+    const BoltzmannChain<K>& at = ladder ? ladder->cold() : *chain;
+    const LatticeWalk& walk = at.walk();
     for (std::size_t i = 0; i < n; ++i) out[i] = walk[i] - walk[0];
     evaluation.add(out);
-    if (whole) costs.push_back(chain.energy());
+    if (whole) costs.push_back(at.energy());
   }
   bar.close();
 }
