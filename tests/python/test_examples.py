@@ -57,7 +57,10 @@ def test_sweep_on_two_workers_equals_the_same_tasks_run_here(tmp_path):
     assert [{k: v for k, v in r.items() if k != "seconds"} for r in found["tasks"]] == drop_time
 
 
-@pytest.mark.parametrize("page", ["README.md", *sorted(p.relative_to(TOP).as_posix() for p in (TOP / "docs").glob("*.md"))])
+PAGES = ["README.md", *sorted(p.relative_to(TOP).as_posix() for p in (TOP / "docs").glob("*.md"))]
+
+
+@pytest.mark.parametrize("page", PAGES)
 def test_the_documentation_examples_run(tmp_path, page):
     # A page's Python blocks, in order, as one script run from the top of the repository; the
     # pages in docs/ start from the README's first block, which loads the data they use.
