@@ -54,3 +54,15 @@ def test_the_stub_signatures_are_the_functions_signatures():
         actual = [(p.name, "required" if p.default is inspect.Parameter.empty else p.default)
                   for p in inspect.signature(getattr(tarvex, name)).parameters.values()]
         assert stubbed == actual, name
+
+
+def test_cmake_lists_every_source_and_nothing_else():
+    # The build names its sources; a file added without being listed (or listed after being
+    # removed) would silently leave the build or break it.
+    top = SOURCE.parents[1]
+    cmake = (top / "CMakeLists.txt").read_text()
+    listed = set(re.findall(r"((?:src|tests|bench)/[\w/]+\.cpp)", cmake))
+    on_disk = {path.relative_to(top).as_posix() for folder in ("src/tarvex", "tests/cpp", "tests/fuzz", "bench")
+               for path in (top / folder).rglob("*.cpp")}
+    assert "GLOB" not in cmake
+    assert sorted(on_disk - listed) == [] and sorted(listed - on_disk) == []
