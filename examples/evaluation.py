@@ -138,7 +138,8 @@ class Evaluation:
         heading = "".join(f"  {name + ': E':>{width + 2}}{'Z':>7}{'rank':>8}" for name in self.costs)
         lines.append(f"  {'conformations':<{label_width}}{'RMSD':>6}{heading}")
         for reference in self.references:
-            cells = "".join(f"  {p.energy:>{width + 2}.1f}{p.z:>7.2f}{p.rank:>8,}" for p in reference.placements.values())
+            cells = "".join(f"  {p.energy:>{width + 2}.1f}{p.z:>7.2f}{p.rank:>8,}"
+                            for p in reference.placements.values())
             lines.append(f"  {self._label(reference):<{label_width}}{np.median(reference.rmsds):>6.2f}{cells}")
         return "\n".join(lines)
 
@@ -312,7 +313,8 @@ def evaluate(seq: str, models, energy, *, energy_name: str = "Miyazawa-Jernigan"
     energies = {energy_name: energy, BASELINE: baseline}
 
     def reference(label, conformations, own_rmsds=None):
-        scored = {e: tarvex.score(seq, conformations, models, cost, kmin=kmin, dmax=dmax) for e, cost in energies.items()}
+        scored = {e: tarvex.score(seq, conformations, models, cost, kmin=kmin, dmax=dmax)
+                  for e, cost in energies.items()}
         found = scored[energy_name].rmsds if own_rmsds is None else own_rmsds
         return Reference(label, np.asarray(found), {e: s.costs for e, s in scored.items()},
                          {e: place(s.costs, costs[e]) for e, s in scored.items()})

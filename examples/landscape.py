@@ -79,9 +79,9 @@ def plot(evaluation: Evaluation, title: str | None = None):
         ax.set_ylabel(f"{name} energy (RT)" if name != names[-1] else f"{name} (baseline: -1 per contact)")
         # The numbers go above the panel: no corner of a landscape is sure to be empty.
         heading = name if name != names[-1] else f"{name}, the baseline"
-        ax.set_title("\n".join([f"{heading}: Spearman \u03c1 {measures.spearman:.3f}, E10 {measures.e10:.2f}",
-                                f"lowest E {measures.min_cost:.1f} at {measures.rmsd_at_min_cost:.2f} \u00c5", *placed]),
-                     fontsize=9.5, loc="left")
+        lines = [f"{heading}: Spearman \u03c1 {measures.spearman:.3f}, E10 {measures.e10:.2f}",
+                 f"lowest E {measures.min_cost:.1f} at {measures.rmsd_at_min_cost:.2f} \u00c5", *placed]
+        ax.set_title("\n".join(lines), fontsize=9.5, loc="left")
         ax.grid(alpha=0.25)
     handles, labels = axes[0][0].get_legend_handles_labels()
     fig.legend(handles, labels, loc="outside lower center", ncols=len(labels), fontsize=9, frameon=False)

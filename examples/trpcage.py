@@ -41,8 +41,8 @@ lowest E, RMSD there: the lowest energy sampled and the RMSD of its walk (the me
 conformations: the native models (RMSD to the nearest other model), the lattice fit (the walk
   closest to them: the native fold as the lattice can hold it) and the lowest-energy walk that
   tarvex.fold finds (is the energy's minimum native-like?); E is the median energy over them,
-  Z = (E - mean of the samples) / their standard deviation, rank = 1 + the number of samples of lower energy. RMSDs in angstrom,
-  energies in RT."""
+  Z = (E - mean of the samples) / their standard deviation, rank = 1 + the number of samples of
+  lower energy. RMSDs in angstrom, energies in RT."""
 
 
 def main() -> None:

@@ -1,7 +1,7 @@
 """Type information for tarvex, an extension module: its functions, settings and exception."""
 
 from collections.abc import Callable, Sequence
-from typing import Any, NamedTuple, SupportsFloat, TypeAlias
+from typing import Any, Literal, NamedTuple, SupportsFloat, TypeAlias
 
 import numpy as np
 import numpy.typing as npt
@@ -17,6 +17,9 @@ Structures: TypeAlias = Sequence[Sequence[Sequence[float]]] | npt.NDArray[np.flo
 Cost: TypeAlias = (
     Callable[[str, list[list[float]]], SupportsFloat] | tuple[str, str] | dict[str, dict[str, float]]
 )
+# The four lattices and the three ways of drawing walks, by the names the functions accept.
+Lattice: TypeAlias = Literal["tetrahedral", "fcc", "bcc", "cubic"]
+Method: TypeAlias = Literal["pivot", "dimerize", "enumerate"]
 Statistics: TypeAlias = tuple[
     float, tuple[float, float, float], tuple[float, float, float], tuple[float, float]
 ]
@@ -35,10 +38,10 @@ def stats(
     gt: Structures,
     cost: Cost,
     sample_size: int = 10000,
-    method: str | None = None,
+    method: Method | None = None,
     thermalization_factor: int = 100,
     autocorrelation_factor: int = 10,
-    lattice: str = "tetrahedral",
+    lattice: Lattice = "tetrahedral",
     arc_length: float = 3.8,
     kmin: int = 1,
     dmax: float = 7.8,
@@ -49,10 +52,10 @@ def correlation(
     gt: Structures,
     cost: Cost,
     sample_size: int = 10000,
-    method: str | None = None,
+    method: Method | None = None,
     thermalization_factor: int = 100,
     autocorrelation_factor: int = 10,
-    lattice: str = "tetrahedral",
+    lattice: Lattice = "tetrahedral",
     arc_length: float = 3.8,
     kmin: int = 1,
     dmax: float = 7.8,
@@ -61,20 +64,20 @@ def correlation(
 def sample_solutions(
     len: int,
     sample_size: int = 10000,
-    method: str = "pivot",
+    method: Method = "pivot",
     thermalization_factor: int = 10,
     autocorrelation_factor: int = 10,
-    lattice: str = "tetrahedral",
+    lattice: Lattice = "tetrahedral",
     arc_length: float = 3.8,
     pbar: bool = False,
 ) -> list[list[list[float]]]: ...
 def minimize_rmsd(
-    gt: Structures, lattice: str = "tetrahedral", arc_length: float = 3.8, pbar: bool = False
+    gt: Structures, lattice: Lattice = "tetrahedral", arc_length: float = 3.8, pbar: bool = False
 ) -> list[list[float]]: ...
 def minimize_cost(
     seq: str,
     cost: Cost,
-    lattice: str = "tetrahedral",
+    lattice: Lattice = "tetrahedral",
     arc_length: float = 3.8,
     kmin: int = 1,
     dmax: float = 7.8,
@@ -87,10 +90,10 @@ def seed(value: int | None = None) -> None: ...
 def sample_array(
     len: int,
     sample_size: int = 10000,
-    method: str = "pivot",
+    method: Method = "pivot",
     thermalization_factor: int = 10,
     autocorrelation_factor: int = 10,
-    lattice: str = "tetrahedral",
+    lattice: Lattice = "tetrahedral",
     arc_length: float = 3.8,
     pbar: bool = False,
 ) -> npt.NDArray[np.float64]: ...
@@ -99,10 +102,10 @@ def sample_scores(
     gt: Structures,
     cost: Cost,
     sample_size: int = 10000,
-    method: str | None = None,
+    method: Method | None = None,
     thermalization_factor: int = 100,
     autocorrelation_factor: int = 10,
-    lattice: str = "tetrahedral",
+    lattice: Lattice = "tetrahedral",
     arc_length: float = 3.8,
     kmin: int = 1,
     dmax: float = 7.8,
@@ -126,7 +129,7 @@ class Fit(NamedTuple):
 
 def fit(
     gt: Structures,
-    lattice: str = "tetrahedral",
+    lattice: Lattice = "tetrahedral",
     arc_length: float = 3.8,
     beam: int | None = None,
     pbar: bool = False,
@@ -140,7 +143,7 @@ class Folded(NamedTuple):
 def fold(
     seq: str,
     cost: Cost,
-    lattice: str = "tetrahedral",
+    lattice: Lattice = "tetrahedral",
     arc_length: float = 3.8,
     kmin: int = 1,
     dmax: float = 7.8,

@@ -57,10 +57,17 @@ def test_sweep_on_two_workers_equals_the_same_tasks_run_here(tmp_path):
     assert [{k: v for k, v in r.items() if k != "seconds"} for r in found["tasks"]] == drop_time
 
 
-def test_the_readme_examples_run(tmp_path):
-    # The README's Python blocks, in order, as one script run from the top of the repository.
-    blocks = re.findall(r"```python\n(.*?)```", (TOP / "README.md").read_text(), re.S)
-    script = tmp_path / "readme.py"
+PAGES = ["README.md", *sorted(p.relative_to(TOP).as_posix() for p in (TOP / "docs").glob("*.md"))]
+
+
+@pytest.mark.parametrize("page", PAGES)
+def test_the_documentation_examples_run(tmp_path, page):
+    # A page's Python blocks, in order, as one script run from the top of the repository; the
+    # pages in docs/ start from the README's first block, which loads the data they use.
+    blocks = re.findall(r"```python\n(.*?)```", (TOP / page).read_text(), re.S)
+    if page != "README.md":
+        blocks.insert(0, re.findall(r"```python\n(.*?)```", (TOP / "README.md").read_text(), re.S)[0])
+    script = tmp_path / "page.py"
     script.write_text("\n".join(blocks))
     out = subprocess.run([sys.executable, str(script)], cwd=TOP, capture_output=True, text=True, timeout=600)
     assert out.returncode == 0, out.stderr[-3000:]

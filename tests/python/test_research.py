@@ -182,7 +182,7 @@ USES_EVERYTHING = textwrap.dedent("""
     corr, costs, rmsds, cost_rmsds = tarvex.stats("AAA", models, table, sample_size=10)
     value: float = tarvex.correlation("AAA", models, ("f", "function f() return 1 end"))
     walks = tarvex.sample_solutions(3, 10, method="dimerize")
-    best = tarvex.minimize_cost("AAA", cost, lattice="cubic")
+    best = tarvex.minimize_cost("AAA", cost, lattice=LATTICE)
     fit = tarvex.minimize_rmsd(models, lattice="cubic")
     r: float = tarvex.rmsd(walks[0], models)
     array: np.ndarray = tarvex.sample_array(3, 10)
@@ -199,13 +199,15 @@ USES_EVERYTHING = textwrap.dedent("""
 """)
 
 
-@pytest.mark.parametrize("size, clean", [("sample_size=10", True), ("sampel_size=10", False)])
-def test_the_stubs_type_check_every_function_and_catch_a_misspelt_keyword(tmp_path, size, clean):
+@pytest.mark.parametrize("size, lattice, clean", [("sample_size=10", '"cubic"', True),
+                                                 ("sampel_size=10", '"cubik"', False)])
+def test_the_stubs_type_check_every_function_and_catch_a_misspelt_keyword(tmp_path, size, lattice, clean):
     pytest.importorskip("mypy")
     script = tmp_path / "uses_tarvex.py"
-    script.write_text(USES_EVERYTHING.replace("sample_size=SIZE", size))
+    script.write_text(USES_EVERYTHING.replace("sample_size=SIZE", size).replace("LATTICE", lattice))
     out = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--no-incremental", str(script)],
                          capture_output=True, text=True, timeout=300, cwd=tmp_path)
     assert (out.returncode == 0) == clean, out.stdout
     if not clean:
         assert 'Unexpected keyword argument "sampel_size"' in out.stdout
+        assert '"Literal[\'cubik\']"' in out.stdout

@@ -11,8 +11,8 @@ from conftest import kabsch_rmsd, random_rotation
 
 def test_agrees_with_independent_kabsch_on_trpcage(trpcage):
     models = trpcage["models"]
-    for i, reference in enumerate(models):
-        for j, mobile in enumerate(models[:10]):
+    for reference in models:
+        for mobile in models[:10]:
             expected = kabsch_rmsd(reference, mobile)
             assert tarvex.rmsd(reference, [mobile]) == pytest.approx(expected, rel=1e-9, abs=1e-12)
 
