@@ -79,7 +79,9 @@ TEST_P(FitTest, PlacementIsTheClosestWalkInItsFrame) {
     for (const LatticePoint& p : exact) u.push_back({p.x + 0.01, p.y - 0.02, p.z + 0.03});
     LatticeWalk walk;
     const double cost = placement.place(u, walk);
-    if (cost != search::kClashes) EXPECT_EQ(walk, exact);
+    if (cost != search::kClashes) {
+      EXPECT_EQ(walk, exact);
+    }
     // Every walk from the placed walk's start is at least as far from u (the
     // helix's points are about a step apart, so the closest walk stays near it).
     const Conformation model = helix(7);

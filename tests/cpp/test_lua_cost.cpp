@@ -105,7 +105,9 @@ TEST_P(LuaCostFailure, AbandonsWithTheMessageAndLeavesTheStackAsItWas) {
           state.call(kThreePoints);
         });
         EXPECT_EQ(lua_gettop(L), 0) << "after the failure";
-        if (message.rfind(kNotNumber, 0) == 0) EXPECT_EQ(panic_message([&] { state.call(kThreePoints); }), message);
+        if (message.rfind(kNotNumber, 0) == 0) {
+          EXPECT_EQ(panic_message([&] { state.call(kThreePoints); }), message);
+        }
       },
       {});
   EXPECT_FALSE(failure);

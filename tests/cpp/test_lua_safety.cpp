@@ -155,7 +155,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(LuaCostLoading, MalformedBytecodeIsALuaErrorNotACrash) {
   const std::string message = panic_message([] {
     std::string source = "function f() return loadstring(\"";
-    for (unsigned char byte : kMalformedBytecode) source += "\\" + std::to_string(byte);
+    for (unsigned char byte : kMalformedBytecode) {
+      source += '\\';
+      source += std::to_string(byte);
+    }
     source += "\")() end";
     LuaCost("f", source, "A").evaluate(kTwoPoints);
   });

@@ -338,9 +338,11 @@ TEST(GroundTruthRmsds, EachConformationGetsItsOwnValueWhateverTheBatchAndKernel)
         }
       singles.push_back(single);
     }
-    for (std::size_t c = 0; c < conformations.size(); ++c)
-      if (!std::isnan(singles.front()[c]))
+    for (std::size_t c = 0; c < conformations.size(); ++c) {
+      if (!std::isnan(singles.front()[c])) {
         EXPECT_NEAR(singles.back()[c], singles.front()[c], 1e-12 * std::max(singles.front()[c], radius(conformations[c])));
+      }
+    }
   }
 }
 

@@ -177,7 +177,7 @@ template <class Ops, bool kLanesAreA>
     for (int half = 0; half < 2; ++half) {
       simd::V2 part[9];
       if (valid >> 2 * half & 3) {
-        cross_covariance_of<simd::V2, kLanesAreA>(n, lanes + 2 * half, single, part);
+        cross_covariance_of<simd::V2, kLanesAreA>(n, lanes + std::ptrdiff_t{2} * half, single, part);
       } else {
         for (simd::V2& v : part) v = simd::splat<simd::V2>(0);
       }

@@ -23,7 +23,7 @@ StatsArguments bind_stats(const char* name, PyObject* const* args, Py_ssize_t na
                      defaulted("kmin", to_unsigned, 1), defaulted("dmax", to_float, 7.8),
                      defaulted("pbar", to_flag, false));
   return {seq,     std::move(gt), cost, sample_size, method, thermalization, autocorrelation,
-          lattice, arc_length,    kmin, dmax,        pbar};
+          lattice, arc_length,    kmin, dmax,        pbar,   std::nullopt};
 }
 
 std::optional<double> to_optional_float(PyObject* obj) {

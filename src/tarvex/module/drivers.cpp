@@ -105,7 +105,7 @@ PyRef minimize_cost(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
   const LatticeKind lattice = parse_lattice(lattice_text);
   require_walk_memory(walk_length(seq));
   Poll poll(check_signals);
-  const Conformation best = [&] {
+  const Conformation best = [&, &seq = seq, &arc_length = arc_length, &pbar = pbar] {
     const ReleasedGil released;
     Conformation found = minimize_over_walks(walk_length(seq), lattice, arc_length, pbar, poll, *cost);
     cost->close();
@@ -126,7 +126,7 @@ PyRef minimize_rmsd(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
   models = {};
   require_walk_memory(n);
   Poll poll(check_signals);
-  const Conformation best = [&] {
+  const Conformation best = [&, &arc_length = arc_length, &pbar = pbar] {
     const ReleasedGil released;
     return minimize_rmsd_over_walks(n, lattice, arc_length, pbar, poll, gt);
   }();
@@ -137,7 +137,7 @@ PyRef rmsd(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   auto [sol, models] = bind_arguments("rmsd", args, nargs, kwnames, required("sol", to_structure),
                                       required("gt", to_structure_list));
   const GroundTruth gt = build_ground_truth(models);
-  const double value = [&] {
+  const double value = [&, &sol = sol] {
     const ReleasedGil released;
     return ground_truth_rmsd(gt, sol);
   }();

@@ -82,7 +82,7 @@ PyRef fit(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   settings.pbar = pbar;
   require_fit_memory(lattice, beam, n);
   Poll poll(check_signals);
-  const Conformation conformation = [&] {
+  const Conformation conformation = [&, &models = models, &arc_length = arc_length] {
     const ReleasedGil released;
     const LatticeWalk walk = fit_walk(models, lattice, arc_length, settings, poll);
     return to_conformation(walk, lattice_scale(Lattice(lattice), arc_length));

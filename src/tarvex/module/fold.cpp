@@ -109,10 +109,10 @@ PyRef fold(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   const LatticeKind lattice = parse_lattice(lattice_text);
   require_walk_memory(n);
   // Ten replicas, each with its walk, best walk, site table and window placements.
-  require_memory(n, 10 * 200, "the replicas of a walk of that many points");
+  require_memory(n, std::uint64_t{10} * 200, "the replicas of a walk of that many points");
   Poll poll(check_signals);
   const double scale = lattice_scale(Lattice(lattice), arc_length);
-  const Folded folded = [&] {
+  const Folded folded = [&, &arc_length = arc_length] {
     const ReleasedGil released;
     Folded folded = fold_walk(n, lattice, arc_length, *cost, settings, poll, thread_rng());
     cost->close();

@@ -173,6 +173,7 @@ std::string display(PyObject* obj) {
 // The reference is dropped holding the lock, on whichever thread lets the
 // last copy of the failure go.
 struct PythonCostFailure::Held {
+  explicit Held(PyObject* held) : exception(held) {}
   PyObject* exception;
   ~Held() {
     if (exception == nullptr) return;

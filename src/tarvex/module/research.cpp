@@ -136,7 +136,7 @@ PyRef score(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   const GroundTruth gt = build_ground_truth(models);
   require_memory(conformations.size(), 64, "the costs and RMSDs of that many conformations");
   Poll poll(check_signals);
-  const SampleScores scores = [&] {
+  const SampleScores scores = [&, &conformations = conformations, &pbar = pbar] {
     const ReleasedGil released;
     Evaluation evaluation(gt.points, *cost, gt, poll);
     evaluation.reserve(conformations.size());

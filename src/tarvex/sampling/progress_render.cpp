@@ -107,7 +107,8 @@ std::string render_line(const BarState& state, Clock::time_point now, unsigned c
 }
 
 std::string render_stream_line(const BarState& state, Clock::time_point now, unsigned columns, bool last) {
-  std::string line = "\r" + render_line(state, now, columns);
+  std::string line = "\r";
+  line += render_line(state, now, columns);
   if (last) {
     line += '\n';
   } else if (const std::size_t len = char_count(line) - 1; len < columns) {

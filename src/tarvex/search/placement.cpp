@@ -39,7 +39,7 @@ template <LatticeKind K>
 std::uint32_t Placement<K>::site_at(std::size_t layer, LatticePoint q) const {
   const LatticePoint d = q - centre_[layer];
   if (std::abs(d.x) > half_ || std::abs(d.y) > half_ || std::abs(d.z) > half_) return UINT32_MAX;
-  const std::size_t side = std::size_t(2 * half_ + 1);
+  const std::size_t side = 2 * std::size_t(half_) + 1;
   const std::size_t cell = (std::size_t(d.x + half_) * side + std::size_t(d.y + half_)) * side + std::size_t(d.z + half_);
   // The cell may hold an index left from an earlier target: it counts only if
   // it names a site of this layer at this point, which is then the truth.
@@ -60,7 +60,7 @@ double Placement<K>::place(std::span<const Point> u, LatticeWalk& walk) {
   sites_.clear();
   cost_.clear();
   const double r2 = radius_ * radius_;
-  const std::size_t side = std::size_t(2 * half_ + 1);
+  const std::size_t side = 2 * std::size_t(half_) + 1;
   for (std::size_t i = 0; i < n; ++i) {
     first_[i] = std::uint32_t(sites_.size());
     const LatticePoint c{std::int32_t(std::lround(u[i].x)), std::int32_t(std::lround(u[i].y)),

@@ -44,8 +44,8 @@ template <class Ops>
   using simd::V4;
   // Vectors of pairs whose root finding overlaps.
   constexpr int kPass = 8;
-  for (std::size_t first = 0; first < count; first += 4 * kPass) {
-    const std::size_t here = std::min<std::size_t>(4 * kPass, count - first);
+  for (std::size_t first = 0; first < count; first += std::size_t{4} * kPass) {
+    const std::size_t here = std::min<std::size_t>(std::size_t{4} * kPass, count - first);
     const int vectors = int((here + 3) / 4);
     qcp::KeyPolynomial p[kPass];
     V4 x[kPass], tail[kPass], g[kPass];

@@ -47,7 +47,7 @@ void fill_key(Lanes state, const Key& key) {
     for (std::size_t l = 0; l < kLanes; ++l) state[w][l] = kSigma[w];
   }
   for (int w = 0; w < 8; ++w) {
-    const std::uint32_t k = load32(key.data() + 4 * w);
+    const std::uint32_t k = load32(key.data() + 4 * std::size_t(w));
     for (std::size_t l = 0; l < kLanes; ++l) state[4 + w][l] = k;
   }
 }
@@ -132,7 +132,7 @@ Blake2b::Blake2b(std::size_t out_bytes, std::span<const unsigned char> key) : ou
 
 void Blake2b::compress(bool last) {
   std::uint64_t m[16];
-  for (int i = 0; i < 16; ++i) m[i] = load64(block_.data() + 8 * i);
+  for (int i = 0; i < 16; ++i) m[i] = load64(block_.data() + 8 * std::size_t(i));
   std::uint64_t v[16];
   for (int i = 0; i < 8; ++i) {
     v[i] = h_[i];

@@ -82,7 +82,7 @@ template <int A, int B, int C, int D>
     std::memcpy(words[w], &x[w], sizeof x[w]);
   }
   for (std::size_t l = 0; l < kLanes; ++l) {
-    for (int w = 0; w < 16; ++w) store32(out + 64 * l + 4 * w, words[w][l]);
+    for (int w = 0; w < 16; ++w) store32(out + 64 * std::size_t(l) + 4 * std::size_t(w), words[w][l]);
   }
 }
 
