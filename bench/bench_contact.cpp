@@ -48,7 +48,8 @@ std::string mode;  // "today", "points", "walk" or "portable": that path alone
 
 template <LatticeKind K>
 void workload(const char* label, std::size_t n, std::size_t samples, std::uint64_t thermalization) {
-  if (!chosen.empty() && std::find(chosen.begin(), chosen.end(), std::string(label) + " " + std::to_string(n)) == chosen.end())
+  if (!chosen.empty() &&
+      std::find(chosen.begin(), chosen.end(), std::string(label) + " " + std::to_string(n)) == chosen.end())
     return;
   Rng rng = Rng::seeded(n * 31 + std::size_t(K));
   Poll poll;
@@ -74,10 +75,12 @@ void workload(const char* label, std::size_t n, std::size_t samples, std::uint64
   std::size_t contacts = 0;
   for (std::size_t c = 0; c < samples; ++c) {
     const double want = reference::contact_energy(cost, conformations[c]);
-    if (cost.evaluate(conformations[c]) != want || contact_sum(walks[c], rule, pairs) != want) std::printf("MISMATCH\n");
+    if (cost.evaluate(conformations[c]) != want || contact_sum(walks[c], rule, pairs) != want)
+      std::printf("MISMATCH\n");
     for (std::size_t i = 0; i < n; ++i)
       for (std::size_t j = i + 1; j < n; ++j) {
-        const double dx = conformations[c][i].x - conformations[c][j].x, dy = conformations[c][i].y - conformations[c][j].y,
+        const double dx = conformations[c][i].x - conformations[c][j].x,
+                     dy = conformations[c][i].y - conformations[c][j].y,
                      dz = conformations[c][i].z - conformations[c][j].z;
         contacts += (dx * dx + dy * dy) + dz * dz <= 7.8 * 7.8;
       }
@@ -95,12 +98,12 @@ void workload(const char* label, std::size_t n, std::size_t samples, std::uint64
     std::printf("%s %s n=%zu: %.0f ns\n", label, mode.c_str(), n, s / 10);
     return;
   }
-  const std::vector<double> ns = ns_per_conformation(
-      samples, cost.pair_energies.size(),
-      {[&](std::size_t c) { return reference::contact_energy(cost, conformations[c]); },
-       [&](std::size_t c) { return cost.evaluate(conformations[c]); },
-       [&](std::size_t c) { return contact_sum(walks[c], rule, pairs); },
-       [&](std::size_t c) { return contact_sum(walks[c], rule, pairs, ContactKernel::portable); }});
+  const std::vector<double> ns =
+      ns_per_conformation(samples, cost.pair_energies.size(),
+                          {[&](std::size_t c) { return reference::contact_energy(cost, conformations[c]); },
+                           [&](std::size_t c) { return cost.evaluate(conformations[c]); },
+                           [&](std::size_t c) { return contact_sum(walks[c], rule, pairs); },
+                           [&](std::size_t c) { return contact_sum(walks[c], rule, pairs, ContactKernel::portable); }});
   const double today = ns[0], points = ns[1], lattice = ns[2], portable = ns[3];
   const double pair_count = double(cost.pair_energies.size());
   std::printf(
@@ -117,7 +120,8 @@ int main(int argc, char** argv) {
   if (argc >= 3) chosen.push_back(std::string(argv[1]) + " " + argv[2]);
   if (argc >= 4) mode = argv[3];
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
-  std::printf("per conformation, best of 9 interleaved rounds; (xR) = time / pair-by-pair time, measured side by side\n");
+  std::printf(
+      "per conformation, best of 9 interleaved rounds; (xR) = time / pair-by-pair time, measured side by side\n");
   workload<LatticeKind::tetrahedral>("tetrahedral", 20, 1000, 100);
   workload<LatticeKind::fcc>("fcc", 105, 500, 100);
   workload<LatticeKind::cubic>("cubic", 105, 500, 100);

@@ -119,7 +119,8 @@ int main(int argc, char** argv) {
         const auto start = Clock::now();
         const tarvex::LatticeWalk walk = tarvex::fit_walk(p.models, kind, 3.8, settings, poll);
         seconds += std::chrono::duration<double>(Clock::now() - start).count();
-        const tarvex::Conformation conf = tarvex::to_conformation(walk, tarvex::lattice_scale(tarvex::Lattice(kind), 3.8));
+        const tarvex::Conformation conf =
+            tarvex::to_conformation(walk, tarvex::lattice_scale(tarvex::Lattice(kind), 3.8));
         const double r = tarvex::ground_truth_rmsd(tarvex::build_ground_truth(p.models), conf);
         if (std::getenv("FIT_VERBOSE") != nullptr) std::printf(" [%s %.2f]", p.name.c_str(), r);
         sum += r;

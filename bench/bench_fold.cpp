@@ -48,8 +48,8 @@ void rate(const char* label, const std::string& seq, double arc, double dmax, st
   start = Clock::now();
   for (std::uint64_t i = 0; i < moves; ++i) pivot.try_pivot();
   const double plain = double(moves) / seconds_since(start);
-  std::printf("%-34s T=%-4g Boltzmann %9.0f moves/s (accepts %.2f)  plain pivot %9.0f moves/s  ratio %.2f\n",
-              label, t, boltzmann, double(accepted) / double(moves), plain, boltzmann / plain);
+  std::printf("%-34s T=%-4g Boltzmann %9.0f moves/s (accepts %.2f)  plain pivot %9.0f moves/s  ratio %.2f\n", label, t,
+              boltzmann, double(accepted) / double(moves), plain, boltzmann / plain);
 }
 
 }  // namespace

@@ -126,7 +126,8 @@ int main() {
   std::uniform_real_distribution<double> energy(-1.0, 0.5);
   tarvex::EnergyTable table;
   for (const char* a = kResidues; *a; ++a)
-    for (const char* b = kResidues; *b; ++b) table[static_cast<unsigned char>(*a)][static_cast<unsigned char>(*b)] = energy(random);
+    for (const char* b = kResidues; *b; ++b)
+      table[static_cast<unsigned char>(*a)][static_cast<unsigned char>(*b)] = energy(random);
   const std::string source = lua_mj_source(table);
   const tarvex::ContactEnergyCost native = tarvex::build_contact_energy_cost(table, kSequence, 1, 7.8);
 

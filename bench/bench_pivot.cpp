@@ -160,9 +160,10 @@ void thermalization(const std::vector<std::size_t>& lengths, int repeats, bool w
     }
     const double moves = double(n) * 10.0;
     if (with_reference) {
-      std::printf("thermalize %-11s n=%-6zu %7.0f ns/accepted move | array sampler %7.0f ns ratio %.3f | first version"
-                  " %7.0f ns ratio %.3f\n",
-                  name(K), n, fast / moves * 1e9, array / moves * 1e9, fast / array, old / moves * 1e9, fast / old);
+      std::printf(
+          "thermalize %-11s n=%-6zu %7.0f ns/accepted move | array sampler %7.0f ns ratio %.3f | first version"
+          " %7.0f ns ratio %.3f\n",
+          name(K), n, fast / moves * 1e9, array / moves * 1e9, fast / array, old / moves * 1e9, fast / old);
     } else {
       std::printf("thermalize %-11s n=%-6zu %9.0f ns/accepted move\n", name(K), n, fast / moves * 1e9);
     }
@@ -184,14 +185,16 @@ void sampling(const std::vector<std::size_t>& lengths, int repeats, std::uint64_
       fast = std::min(fast, t);
       k = attempts;
       array = std::min(array, seconds_per_sample<ArraySampler<K>>(n, seed, samples, thermalization_factor).first);
-      first = std::min(first, seconds_per_sample<tarvex::testing::ReferencePivotSampler<K>>(n, seed, samples,
-                                                                                          thermalization_factor).first);
+      first = std::min(
+          first,
+          seconds_per_sample<tarvex::testing::ReferencePivotSampler<K>>(n, seed, samples, thermalization_factor).first);
     }
     const double per = 1e9 / double(std::max<std::uint64_t>(k, 1));
-    std::printf("sample  %-11s n=%-4zu t=%-3llu k=%-3llu %7.2f us/sample %6.1f ns/attempt | array sampler %7.2f us %6.1f ns"
-                " ratio %.3f | first version %7.2f us ratio %.3f\n",
-                name(K), n, (unsigned long long)thermalization_factor, (unsigned long long)k, fast * 1e6, fast * per,
-                array * 1e6, array * per, fast / array, first * 1e6, fast / first);
+    std::printf(
+        "sample  %-11s n=%-4zu t=%-3llu k=%-3llu %7.2f us/sample %6.1f ns/attempt | array sampler %7.2f us %6.1f ns"
+        " ratio %.3f | first version %7.2f us ratio %.3f\n",
+        name(K), n, (unsigned long long)thermalization_factor, (unsigned long long)k, fast * 1e6, fast * per,
+        array * 1e6, array * per, fast / array, first * 1e6, fast / first);
   }
 }
 
@@ -246,10 +249,11 @@ void crossover(const std::vector<std::size_t>& lengths) {
       if (n <= tarvex::PivotPairwise::kMaxPoints) keep(1, chain_seconds<K, tarvex::PivotPairwise>(n, seed));
       keep(2, chain_seconds<K, tarvex::SawTree>(n, seed));
     }
-    std::printf("%-11s n=%-5zu per accepted move: array %6.0f ns pairwise %.2f tree %.2f   per sample: array %7.2f us"
-                " pairwise %.2f tree %.2f\n",
-                name(K), n, move[0] * 1e9, move[1] / move[0], move[2] / move[0], sample[0] * 1e6, sample[1] / sample[0],
-                sample[2] / sample[0]);
+    std::printf(
+        "%-11s n=%-5zu per accepted move: array %6.0f ns pairwise %.2f tree %.2f   per sample: array %7.2f us"
+        " pairwise %.2f tree %.2f\n",
+        name(K), n, move[0] * 1e9, move[1] / move[0], move[2] / move[0], sample[0] * 1e6, sample[1] / sample[0],
+        sample[2] / sample[0]);
   }
 }
 

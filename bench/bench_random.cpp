@@ -55,8 +55,7 @@ int main() {
       sink = sink ^ out[n % kBlock];
     }
   });
-  std::printf("keystream libsodium        %8.1f MiB/s   (tarvex/libsodium time %.2f)\n", mib / sodium,
-              ours / sodium);
+  std::printf("keystream libsodium        %8.1f MiB/s   (tarvex/libsodium time %.2f)\n", mib / sodium, ours / sodium);
 #else
   std::printf("keystream libsodium        not installed: no yardstick\n");
 #endif

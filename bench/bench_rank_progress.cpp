@@ -8,8 +8,8 @@
 #include <random>
 #include <vector>
 
-#include "tarvex/stats/rank.hpp"
 #include "tarvex/sampling/progress.hpp"
+#include "tarvex/stats/rank.hpp"
 
 namespace {
 
@@ -69,7 +69,7 @@ int main() {
   ::dup2(saved, STDERR_FILENO);
   ::close(saved);
   ::close(null_fd);
-  std::printf("ProgressBar::tick: %.2f ns per item; steady_clock::now: %.2f ns; ratio %.2f\n",
-              t_tick / kTicks * 1e9, t_clock / kTicks * 1e9, t_tick / t_clock);
+  std::printf("ProgressBar::tick: %.2f ns per item; steady_clock::now: %.2f ns; ratio %.2f\n", t_tick / kTicks * 1e9,
+              t_clock / kTicks * 1e9, t_tick / t_clock);
   return 0;
 }

@@ -16,6 +16,7 @@ int main() { std::puts("bench_rmsd compares AVX2/FMA kernels: x86-64 only"); }
 
 // The AVX2 build of the kernel, as rmsd_avx2.cpp compiles it.
 #define TARVEX_SIMD_AVX2 1
+#include <time.h>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -26,7 +27,6 @@ int main() { std::puts("bench_rmsd compares AVX2/FMA kernels: x86-64 only"); }
 #include <random>
 #include <sstream>
 #include <string>
-#include <time.h>
 #include <vector>
 
 #include "rmsd_floor.hpp"
@@ -92,7 +92,8 @@ Conformation moved(const Conformation& c, std::mt19937_64& rng, double noise) {
   Conformation out;
   for (const Point& p : c) {
     const Point q = {p.x + noise * g(rng), p.y + noise * g(rng), p.z + noise * g(rng)};
-    out.push_back({r[0][0] * q.x + r[0][1] * q.y + r[0][2] * q.z + t.x, r[1][0] * q.x + r[1][1] * q.y + r[1][2] * q.z + t.y,
+    out.push_back({r[0][0] * q.x + r[0][1] * q.y + r[0][2] * q.z + t.x,
+                   r[1][0] * q.x + r[1][1] * q.y + r[1][2] * q.z + t.y,
                    r[2][0] * q.x + r[2][1] * q.y + r[2][2] * q.z + t.z});
   }
   return out;
@@ -139,7 +140,7 @@ struct Named {
 std::vector<Named> methods(const std::vector<Conformation>& models) {
   auto gt = std::make_shared<tarvex::GroundTruth>(tarvex::build_ground_truth(models));
   auto floor_models = std::make_shared<floor_qcp::Models>(floor_qcp::prepare(models));
-  auto floor_scratch = std::make_shared<std::vector<double>>();
+  auto floor_scratch = std::make_shared<std::vector<double> >();
   std::vector<Named> out = {
       {"floor (plain batched QCP, AVX2)",
        [=](std::span<const Point> p, std::span<double> o) {
@@ -149,10 +150,10 @@ std::vector<Named> methods(const std::vector<Conformation>& models) {
        [=](std::span<const Point> p, std::span<double> o) { tarvex::ground_truth_rmsds(*gt, p, o); }},
       {"  the same without scaling",
        [=](std::span<const Point> p, std::span<double> o) { batch_avx2_unscaled(*gt, p, o); }},
-      {"  portable kernel", [=](std::span<const Point> p, std::span<double> o) {
-         tarvex::detail::batch_portable(*gt, p, o);
-       }},
-      {"ground_truth_rmsd, one call each", [=](std::span<const Point> p, std::span<double> o) {
+      {"  portable kernel",
+       [=](std::span<const Point> p, std::span<double> o) { tarvex::detail::batch_portable(*gt, p, o); }},
+      {"ground_truth_rmsd, one call each",
+       [=](std::span<const Point> p, std::span<double> o) {
          const std::size_t n = gt->points;
          for (std::size_t c = 0; c < o.size(); ++c) o[c] = tarvex::ground_truth_rmsd(*gt, p.subspan(c * n, n));
        }},

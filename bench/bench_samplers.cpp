@@ -17,9 +17,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using tarvex::LatticeKind;
 
-double seconds_since(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 // The lattice's name for printf's %s (the names are literals, so terminated).
 const char* name(LatticeKind kind) { return tarvex::lattice_name(kind).data(); }
@@ -49,7 +47,9 @@ void pivot(std::size_t n) {
   start = Clock::now();
   for (std::uint64_t i = 0; i < attempts; ++i) accepted += sampler.try_pivot();
   const double per_attempt = seconds_since(start) / double(attempts);
-  const std::size_t samples = std::max<std::size_t>(200, std::size_t(0.5 / (per_attempt * double(tarvex::testing::Peer::attempts_per_sample(sampler) + 1))));
+  const std::size_t samples =
+      std::max<std::size_t>(200, std::size_t(0.5 / (per_attempt *
+                                                    double(tarvex::testing::Peer::attempts_per_sample(sampler) + 1))));
   start = Clock::now();
   std::size_t sink = 0;
   for (std::size_t i = 0; i < samples; ++i) sink += sampler.next_sample().size();
@@ -99,8 +99,9 @@ void driver(LatticeKind kind, tarvex::SamplingMethod::Kind method, std::uint64_t
   const auto start = Clock::now();
   tarvex::sample_walks(run, poll, [&](const tarvex::Conformation& c) { points += c.size(); });
   const double elapsed = seconds_since(start);
-  std::printf("driver %-8s %-11s n=%-3llu %llu samples in %.3f s\n", method == tarvex::SamplingMethod::Kind::pivot ? "pivot" : "dimerize",
-              name(kind), static_cast<unsigned long long>(n), static_cast<unsigned long long>(samples), elapsed);
+  std::printf("driver %-8s %-11s n=%-3llu %llu samples in %.3f s\n",
+              method == tarvex::SamplingMethod::Kind::pivot ? "pivot" : "dimerize", name(kind),
+              static_cast<unsigned long long>(n), static_cast<unsigned long long>(samples), elapsed);
 }
 
 }  // namespace

@@ -65,8 +65,8 @@ def run_cases(repeats, threads):
 
 def time_build(folder, repeats, threads):
     env_path = str(folder)
-    result = subprocess.run([sys.executable, __file__, "--child", str(repeats), str(threads)], capture_output=True, text=True,
-                            check=True, env={"PYTHONPATH": env_path, "PATH": "/usr/bin:/bin"})
+    result = subprocess.run([sys.executable, __file__, "--child", str(repeats), str(threads)], capture_output=True,
+                            text=True, check=True, env={"PYTHONPATH": env_path, "PATH": "/usr/bin:/bin"})
     return json.loads(result.stdout)
 
 

@@ -12,8 +12,9 @@ import json
 import math
 import pathlib
 
-import tarvex
 from timing import best_of
+
+import tarvex
 
 DATA = pathlib.Path(__file__).resolve().parent.parent / "data"
 SAMPLES = 5000

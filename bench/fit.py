@@ -16,9 +16,9 @@ import subprocess
 import tempfile
 
 import numpy as np
+from timing import best_of
 
 import tarvex
-from timing import best_of
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 LATTICES = ["tetrahedral", "cubic", "bcc", "fcc"]

@@ -17,9 +17,9 @@ os.environ.setdefault("OMP_NUM_THREADS", "1")
 
 import mdtraj  # noqa: E402
 import numpy as np  # noqa: E402
+from timing import best_of  # noqa: E402
 
 import tarvex  # noqa: E402
-from timing import best_of  # noqa: E402
 
 DATA = pathlib.Path(__file__).resolve().parent.parent / "data"
 

@@ -17,8 +17,9 @@ import os
 import pathlib
 import sys
 
-import tarvex
 from timing import best_of
+
+import tarvex
 
 DATA = pathlib.Path(__file__).resolve().parent.parent / "data"
 

@@ -17,9 +17,9 @@ import pathlib
 import time
 
 import numpy as np
+from timing import best_of
 
 import tarvex
-from timing import best_of
 
 DATA = pathlib.Path(__file__).resolve().parent.parent / "data"
 

@@ -103,8 +103,8 @@ inline void rmsds(const Models& models, const tarvex::Point* points, std::size_t
         }
         const V sxx = h[0], sxy = h[1], sxz = h[2], syx = h[3], syy = h[4], syz = h[5], szx = h[6], szy = h[7],
                 szz = h[8];
-        const V f2 = sxx * sxx + sxy * sxy + sxz * sxz + syx * syx + syy * syy + syz * syz + szx * szx +
-                     szy * szy + szz * szz;
+        const V f2 =
+            sxx * sxx + sxy * sxy + sxz * sxz + syx * syx + syy * syy + syz * syz + szx * szx + szy * szy + szz * szz;
         const V m00 = sxx + syy + szz, m01 = syz - szy, m02 = szx - sxz, m03 = sxy - syx;
         const V m11 = sxx - syy - szz, m12 = sxy + syx, m13 = szx + sxz;
         const V m22 = -sxx + syy - szz, m23 = syz + szy, m33 = -sxx - syy + szz;

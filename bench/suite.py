@@ -94,6 +94,7 @@ def mdtraj_rmsd_time(conformations, models, repeat):
 
 def measure(name, repeat):
     import numpy as np
+
     import tarvex
 
     if name == "mdtraj-trpcage":  # 380,000 RMSDs, at the OpenMP thread count of the environment

@@ -16,9 +16,9 @@ import math
 import time
 
 import numpy as np
+from common import TRPCAGE_JSON, load_energies, load_protein
 
 import tarvex
-from common import TRPCAGE_JSON, load_energies, load_protein
 
 KMIN, DMAX = 1, 7.8  # tarvex's defaults for the table form
 

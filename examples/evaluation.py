@@ -36,9 +36,9 @@ from collections.abc import Mapping, Sequence
 from dataclasses import dataclass, field
 
 import numpy as np
+from common import DMAX, KMIN, plural, spawn_seeds
 
 import tarvex
-from common import DMAX, KMIN, plural, spawn_seeds
 
 BASELINE = "contact count"
 CONFIDENCE = 0.95

@@ -28,7 +28,6 @@ import argparse
 import sys
 
 import numpy as np
-
 from common import GAP_CHOICES, LATTICES, TRPCAGE_PDB, plural, read_protein
 from evaluation import Evaluation, evaluate, landmarks
 

@@ -49,7 +49,6 @@ from dataclasses import dataclass
 from typing import Any
 
 import gemmi
-
 from binarycif import is_binary_cif, read_binary_cif
 from common import GAP_CHOICES, plural
 

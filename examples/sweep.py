@@ -42,12 +42,23 @@ import time
 from dataclasses import dataclass
 
 import numpy as np
+from common import (
+    DMAX,
+    GAP_CHOICES,
+    KMIN,
+    LATTICES,
+    TRPCAGE_PDB,
+    Protein,
+    load_energies,
+    load_protein,
+    plural,
+    require_energies,
+    spawn_seeds,
+)
 from distributed import Client, LocalCluster, WorkerPlugin
+from evaluation import spearman
 
 import tarvex
-from common import (DMAX, GAP_CHOICES, KMIN, LATTICES, TRPCAGE_PDB, Protein, load_energies, load_protein, plural,
-                    require_energies, spawn_seeds)
-from evaluation import spearman
 
 # Residues counted as hydrophobic by the HP model.
 HYDROPHOBIC = set("AVILMFWC")

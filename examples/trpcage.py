@@ -27,7 +27,6 @@ import argparse
 import sys
 
 import numpy as np
-
 from common import DMAX, GAP_CHOICES, KMIN, LATTICES, TRPCAGE_JSON, plural, read_protein
 from evaluation import BASELINE, evaluate, landmarks
 

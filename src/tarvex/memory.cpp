@@ -100,14 +100,16 @@ void require_memory(std::uint64_t count, std::uint64_t bytes_each, std::string_v
   const unsigned __int128 bytes = static_cast<unsigned __int128>(count) * bytes_each;
   const std::uint64_t usable = usable_memory();
   if (bytes <= usable) return;
-  throw MemoryExceeded(format("{} would need {} bytes, more than the {} bytes this process may use", what,
-                              decimal(bytes), usable));
+  throw MemoryExceeded(
+      format("{} would need {} bytes, more than the {} bytes this process may use", what, decimal(bytes), usable));
 }
 
 void exceed_memory(std::uint64_t at_least, std::uint64_t bytes_each, std::uint64_t limit, std::string_view what) {
   const unsigned __int128 bytes = static_cast<unsigned __int128>(at_least) * bytes_each;
-  throw MemoryExceeded(format("{} would need more than {} bytes (at least {} of them), more than the {} bytes "
-                              "this process may use", what, decimal(bytes), at_least, limit));
+  throw MemoryExceeded(
+      format("{} would need more than {} bytes (at least {} of them), more than the {} bytes "
+             "this process may use",
+             what, decimal(bytes), at_least, limit));
 }
 
 }  // namespace tarvex

@@ -27,7 +27,7 @@ struct TaskGroup::State {
   std::size_t unfinished = 0;       // queued or running
   std::size_t running = 0;          // on workers
   std::atomic<bool> cancelled{false};
-  std::exception_ptr failure;       // the first task failure
+  std::exception_ptr failure;  // the first task failure
 };
 
 namespace {
@@ -92,7 +92,9 @@ void child_after_fork() {
 
 Pool& pool() {
   if (Pool* pool = current_pool.load(std::memory_order_acquire)) return *pool;
-  static const bool registered = [] { return pthread_atfork(prepare_fork, parent_after_fork, child_after_fork) == 0; }();
+  static const bool registered = [] {
+    return pthread_atfork(prepare_fork, parent_after_fork, child_after_fork) == 0;
+  }();
   (void)registered;
   auto* fresh = new Pool;
   Pool* expected = nullptr;

@@ -13,8 +13,6 @@ constexpr std::uint64_t total_order_key(double value) {
   return (bits >> 63) != 0 ? ~bits : bits | (std::uint64_t{1} << 63);
 }
 
-constexpr bool total_order_less(double a, double b) {
-  return total_order_key(a) < total_order_key(b);
-}
+constexpr bool total_order_less(double a, double b) { return total_order_key(a) < total_order_key(b); }
 
 }  // namespace tarvex

@@ -1,4 +1,5 @@
-// The pivot chain on an array with a hashed occupancy table, as the sampler ran short walks before: the yardstick of the pairwise form.
+// The pivot chain on an array with a hashed occupancy table, as the sampler ran short walks before: the yardstick of
+// the pairwise form.
 #pragma once
 
 #include <algorithm>

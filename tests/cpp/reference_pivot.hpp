@@ -50,8 +50,8 @@ class ReferencePivotSampler {
   // Starts from the straight walk and thermalizes it: n * thermalization_factor
   // accepted moves. A walk of fewer than two points has no pivot site, so it is
   // never moved and never draws.
-  ReferencePivotSampler(std::size_t n, Rng& rng, std::uint64_t thermalization_factor, std::uint64_t autocorrelation_factor,
-               Poll& poll)
+  ReferencePivotSampler(std::size_t n, Rng& rng, std::uint64_t thermalization_factor,
+                        std::uint64_t autocorrelation_factor, Poll& poll)
       : rng_(&rng), poll_(&poll), walk_(straight_walk(Lattice(K), n)) {
     moved_.resize(n);
     const std::uint64_t t = n < 2 ? 0 : detail::saturating_mul(n, thermalization_factor);

@@ -38,7 +38,9 @@ TEST(SiteTable, FollowsPutsAndErasesLikeAMap) {
   SiteTable table;
   table.reset(40);
   std::unordered_map<std::uint64_t, std::uint32_t> reference;
-  const auto key = [](LatticePoint p) { return std::uint64_t(p.x + 8) * 256 + std::uint64_t(p.y + 8) * 16 + std::uint64_t(p.z + 8); };
+  const auto key = [](LatticePoint p) {
+    return std::uint64_t(p.x + 8) * 256 + std::uint64_t(p.y + 8) * 16 + std::uint64_t(p.z + 8);
+  };
   Rng rng = Rng::seeded(7);
   for (int round = 0; round < 20000; ++round) {
     const LatticePoint p{int(rng.uniform(0, 5)) - 2, int(rng.uniform(0, 5)) - 2, int(rng.uniform(0, 5)) - 2};
@@ -64,7 +66,9 @@ TEST(SiteTable, FollowsPutsAndErasesLikeAMap) {
 class CostOfWalks : public WalkEnergy {
  public:
   CostOfWalks(const ContactEnergyCost& cost, double scale) : cost_(&cost), scale_(scale) {}
-  double operator()(std::span<const LatticePoint> walk) override { return exact(*cost_, LatticeWalk(walk.begin(), walk.end()), scale_); }
+  double operator()(std::span<const LatticePoint> walk) override {
+    return exact(*cost_, LatticeWalk(walk.begin(), walk.end()), scale_);
+  }
 
  private:
   const ContactEnergyCost* cost_;

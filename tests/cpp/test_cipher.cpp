@@ -62,9 +62,8 @@ std::vector<unsigned char> blake2b(std::size_t out_bytes, const std::vector<unsi
 }
 
 TEST(Blake2b, AbcOfRfc7693AppendixA) {
-  EXPECT_EQ(blake2b(64, {}, {'a', 'b', 'c'}),
-            hex("ba80a53f981c4d0d6a2797b69f12f6e94c212f14685ac4b74b12bb6fdbffa2d1"
-                "7d87c5392aab792dc252d5de4533cc9518d38aa8dbf1925ab92386edd4009923"));
+  EXPECT_EQ(blake2b(64, {}, {'a', 'b', 'c'}), hex("ba80a53f981c4d0d6a2797b69f12f6e94c212f14685ac4b74b12bb6fdbffa2d1"
+                                                  "7d87c5392aab792dc252d5de4533cc9518d38aa8dbf1925ab92386edd4009923"));
 }
 
 // The self-test of RFC 7693 Appendix E: digests of 20 to 64 bytes, keyed and

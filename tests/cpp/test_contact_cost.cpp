@@ -58,8 +58,7 @@ const EnergyTable kAsymmetric = {{U'A', {{U'B', 1.0}}}, {U'B', {{U'A', 5.0}}}};
 const EnergyTable kSelf = {{U'A', {{U'A', 10.0}, {U'B', 1.0}}}, {U'B', {{U'B', 100.0}}}};
 const EnergyTable kThree = {{U'A', {{U'B', 1.0}, {U'C', 10.0}}}, {U'B', {{U'C', 100.0}}}};
 // Cancels exactly only when added in pair order: (1e16 + 1) - 1e16 == 0.
-const EnergyTable kOrderSensitive = {{U'A', {{U'B', 1e16}, {U'C', 1.0}}},
-                                     {U'B', {{U'C', -1e16}}}};
+const EnergyTable kOrderSensitive = {{U'A', {{U'B', 1e16}, {U'C', 1.0}}}, {U'B', {{U'C', -1e16}}}};
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, ContactCost,
@@ -77,8 +76,8 @@ INSTANTIATE_TEST_SUITE_P(
         CostCase{"empty_sequence", {}, "", 0, 7.8, {}, 0.0},
         CostCase{"pair_beyond_dmax_is_skipped", kThree, "ABC", 1, 5.0, chain(3, 4.0), 101.0},
         CostCase{"energies_added_in_pair_order", kOrderSensitive, "ABC", 1, kInf, chain(3), 0.0},
-        CostCase{"non_ascii_residues", {{U'\u00e9', {{U'\U0001F600', 4.0}}}}, "\u00e9\U0001F600", 1, 7.8,
-                 chain(2), 4.0}),
+        CostCase{
+            "non_ascii_residues", {{U'\u00e9', {{U'\U0001F600', 4.0}}}}, "\u00e9\U0001F600", 1, 7.8, chain(2), 4.0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ContactCostTable, KeepsOneEnergyPerPairInPairOrder) {
@@ -111,23 +110,40 @@ TEST_P(ContactCostFailure, ReportsTheFirstMissingEntryInPairOrder) {
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, ContactCostFailure,
-    ::testing::Values(
-        FailureCase{"empty_table", {}, "AB", 1, "Contact energies for amino acid A could not be found !"},
-        FailureCase{"b_then_a_without_row_b", {{U'A', {{U'B', 1.0}}}}, "BA", 1,
-                    "Contact energies for amino acid B could not be found !"},
-        FailureCase{"missing_pair", {{U'A', {{U'B', 1.0}}}, {U'B', {{U'A', 1.0}}}}, "ABA", 1,
-                    "Contact energy for amino acid's pair A-A could not be found !"},
-        // Pair (0, 2) A-C comes before pair (1, 2) B-C, which is missing too.
-        FailureCase{"earlier_pair_wins", {{U'A', {{U'B', 1.0}}}, {U'B', {}}}, "ABC", 1,
-                    "Contact energy for amino acid's pair A-C could not be found !"},
-        FailureCase{"missing_self_pair_at_kmin_0", {{U'A', {{U'B', 1.0}}}}, "AB", 0,
-                    "Contact energy for amino acid's pair A-A could not be found !"},
-        FailureCase{"bare_non_ascii_character", {}, "\u00e9A", 1,
-                    "Contact energies for amino acid \u00e9 could not be found !"},
-        FailureCase{"non_ascii_pair", {{U'A', {}}}, "A\u4e2d", 1,
-                    "Contact energy for amino acid's pair A-\u4e2d could not be found !"},
-        FailureCase{"invalid_utf8", {}, "A\xff", 1, "The sequence is not valid UTF-8 (byte 1) !"},
-        FailureCase{"truncated_utf8", {}, "A\xc3", 1, "The sequence is not valid UTF-8 (byte 1) !"}),
+    ::testing::Values(FailureCase{"empty_table", {}, "AB", 1, "Contact energies for amino acid A could not be found !"},
+                      FailureCase{"b_then_a_without_row_b",
+                                  {{U'A', {{U'B', 1.0}}}},
+                                  "BA",
+                                  1,
+                                  "Contact energies for amino acid B could not be found !"},
+                      FailureCase{"missing_pair",
+                                  {{U'A', {{U'B', 1.0}}}, {U'B', {{U'A', 1.0}}}},
+                                  "ABA",
+                                  1,
+                                  "Contact energy for amino acid's pair A-A could not be found !"},
+                      // Pair (0, 2) A-C comes before pair (1, 2) B-C, which is missing too.
+                      FailureCase{"earlier_pair_wins",
+                                  {{U'A', {{U'B', 1.0}}}, {U'B', {}}},
+                                  "ABC",
+                                  1,
+                                  "Contact energy for amino acid's pair A-C could not be found !"},
+                      FailureCase{"missing_self_pair_at_kmin_0",
+                                  {{U'A', {{U'B', 1.0}}}},
+                                  "AB",
+                                  0,
+                                  "Contact energy for amino acid's pair A-A could not be found !"},
+                      FailureCase{"bare_non_ascii_character",
+                                  {},
+                                  "\u00e9A",
+                                  1,
+                                  "Contact energies for amino acid \u00e9 could not be found !"},
+                      FailureCase{"non_ascii_pair",
+                                  {{U'A', {}}},
+                                  "A\u4e2d",
+                                  1,
+                                  "Contact energy for amino acid's pair A-\u4e2d could not be found !"},
+                      FailureCase{"invalid_utf8", {}, "A\xff", 1, "The sequence is not valid UTF-8 (byte 1) !"},
+                      FailureCase{"truncated_utf8", {}, "A\xc3", 1, "The sequence is not valid UTF-8 (byte 1) !"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ContactCostFailure, ConformationOfAnotherLengthNamesBothCounts) {
@@ -201,14 +217,14 @@ TEST(ContactDistance, DecidesLikeTheSquareRootFormulaAtTheBoundary) {
     const Point& b = points[(round + 5) % n];
     const double dx = a.x - b.x, dy = a.y - b.y, dz = a.z - b.z;
     const double d = std::sqrt((dx * dx + dy * dy) + dz * dz);
-    for (double dmax : {d, std::nextafter(d, 0.0), std::nextafter(d, 99.0), std::nextafter(std::nextafter(d, 0.0), 0.0)}) {
+    for (double dmax :
+         {d, std::nextafter(d, 0.0), std::nextafter(d, 99.0), std::nextafter(std::nextafter(d, 0.0), 0.0)}) {
       for (std::uint64_t kmin : {0u, 1u, 3u}) {
         const ContactEnergyCost cost = build_contact_energy_cost(table, seq, kmin, dmax);
         double expected = 0.0;
         for (std::size_t i = 0; i < n; ++i)
           for (std::size_t j = i + kmin; j < n; ++j) {
-            const double ex = points[i].x - points[j].x, ey = points[i].y - points[j].y,
-                         ez = points[i].z - points[j].z;
+            const double ex = points[i].x - points[j].x, ey = points[i].y - points[j].y, ez = points[i].z - points[j].z;
             if (std::sqrt((ex * ex + ey * ey) + ez * ez) <= dmax) expected += table[U'A' + i][U'A' + j];
           }
         ASSERT_EQ(cost.evaluate(points), expected) << "round " << round << " kmin " << kmin;
@@ -256,7 +272,8 @@ TEST_P(ContactSumOnLattice, EqualsThePairByPairSumBitForBit) {
   Rng rng = Rng::seeded(7 + std::uint64_t(GetParam()));
   const double scale = lattice_scale(lattice, 3.8);
   // Lattice distances in space, where the integers must defer to the doubles.
-  const double on_lattice[] = {3.8, scale * std::sqrt(2.0), scale * 2.0, scale * std::sqrt(8.0), scale * std::sqrt(11.0)};
+  const double on_lattice[] = {3.8, scale * std::sqrt(2.0), scale * 2.0, scale * std::sqrt(8.0),
+                               scale * std::sqrt(11.0)};
   for (std::size_t n : {1u, 2u, 9u, 20u, 23u, 24u, 64u, 105u, 300u}) {
     for (int round = 0; round < 6; ++round) {
       // Self-avoiding samples, and free random walks whose repeated points give pairs at distance 0.
@@ -265,8 +282,9 @@ TEST_P(ContactSumOnLattice, EqualsThePairByPairSumBitForBit) {
         for (double dmax : {7.8, 5.0, 0.0, kInf, on_lattice[round % 5], std::nextafter(on_lattice[round % 5], 0.0),
                             std::nextafter(on_lattice[round % 5], kInf)}) {
           const ContactEnergyCost cost = spread_cost(n, kmin, dmax, rng);
-          expect_same_sums(cost, walk, scale, "n " + std::to_string(n) + " kmin " + std::to_string(kmin) +
-                                                  " dmax " + std::to_string(dmax));
+          expect_same_sums(cost, walk, scale,
+                           "n " + std::to_string(n) + " kmin " + std::to_string(kmin) + " dmax " +
+                               std::to_string(dmax));
         }
       }
     }

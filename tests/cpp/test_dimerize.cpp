@@ -3,15 +3,15 @@
 
 #include <cmath>
 #include <string>
-#include <unordered_map>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 #include "tarvex/poll.hpp"
 #include "tarvex/walks/dimerize.hpp"
 #include "tarvex/walks/pivot.hpp"
-#include "walk_testing.hpp"
 #include "testing/peer.hpp"
+#include "walk_testing.hpp"
 
 namespace tarvex {
 namespace {
@@ -130,18 +130,17 @@ TEST_P(DimerizeUniformityTest, EverySelfAvoidingWalkIsEquallyLikely) {
 
 // n = 2 is every step once; tetrahedral n = 5 with limit 3 joins onto a first
 // part that ends on the odd sublattice.
-INSTANTIATE_TEST_SUITE_P(SmallWalks, DimerizeUniformityTest,
-                         ::testing::Values(UniformCase{LatticeKind::fcc, 2, 16}, UniformCase{LatticeKind::bcc, 2, 16},
-                                           UniformCase{LatticeKind::tetrahedral, 5, 3},
-                                           UniformCase{LatticeKind::tetrahedral, 6, 3},
-                                           UniformCase{LatticeKind::tetrahedral, 7, 4},
-                                           UniformCase{LatticeKind::tetrahedral, 7, 16},
-                                           UniformCase{LatticeKind::cubic, 5, 3}, UniformCase{LatticeKind::cubic, 5, 16},
-                                           UniformCase{LatticeKind::bcc, 4, 3}, UniformCase{LatticeKind::bcc, 5, 3},
-                                           UniformCase{LatticeKind::fcc, 4, 3}, UniformCase{LatticeKind::fcc, 4, 16},
-                                           UniformCase{LatticeKind::cubic, 7, 3}, UniformCase{LatticeKind::cubic, 7, 16},
-                                           UniformCase{LatticeKind::tetrahedral, 9, 4}),
-                         uniform_case_name);
+INSTANTIATE_TEST_SUITE_P(
+    SmallWalks, DimerizeUniformityTest,
+    ::testing::Values(UniformCase{LatticeKind::fcc, 2, 16}, UniformCase{LatticeKind::bcc, 2, 16},
+                      UniformCase{LatticeKind::tetrahedral, 5, 3}, UniformCase{LatticeKind::tetrahedral, 6, 3},
+                      UniformCase{LatticeKind::tetrahedral, 7, 4}, UniformCase{LatticeKind::tetrahedral, 7, 16},
+                      UniformCase{LatticeKind::cubic, 5, 3}, UniformCase{LatticeKind::cubic, 5, 16},
+                      UniformCase{LatticeKind::bcc, 4, 3}, UniformCase{LatticeKind::bcc, 5, 3},
+                      UniformCase{LatticeKind::fcc, 4, 3}, UniformCase{LatticeKind::fcc, 4, 16},
+                      UniformCase{LatticeKind::cubic, 7, 3}, UniformCase{LatticeKind::cubic, 7, 16},
+                      UniformCase{LatticeKind::tetrahedral, 9, 4}),
+    uniform_case_name);
 
 class DimerizeEndToEndTest : public ::testing::TestWithParam<UniformCase> {};
 

@@ -1,4 +1,5 @@
-// Tests of the lattice fit's running-sum RMSD of prefixes, the placement by dynamic programming and the beam's diversity.
+// Tests of the lattice fit's running-sum RMSD of prefixes, the placement by dynamic programming and the beam's
+// diversity.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -131,7 +132,8 @@ TEST_P(FitTest, BeamDiversityKeepsThePlainBeamUntilItCaps) {
       EXPECT_TRUE(seen.insert((*capped)[i])) << "point " << i << " repeats";
       if (i == 0) continue;
       bool step = false;
-      for (std::size_t k = 0; k < coordination(K); ++k) step = step || neighbour<K>((*capped)[i - 1], k) == (*capped)[i];
+      for (std::size_t k = 0; k < coordination(K); ++k)
+        step = step || neighbour<K>((*capped)[i - 1], k) == (*capped)[i];
       EXPECT_TRUE(step) << "point " << i << " is no step from the last";
     }
   });

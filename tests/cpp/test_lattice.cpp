@@ -6,10 +6,10 @@
 #include <tuple>
 #include <vector>
 
+#include "reference_pivot.hpp"
 #include "tarvex/walks/lattice.hpp"
 #include "tarvex/walks/random.hpp"
 #include "tarvex/walks/symmetry_group.hpp"
-#include "reference_pivot.hpp"
 #include "walk_testing.hpp"
 
 namespace tarvex {

@@ -9,10 +9,10 @@
 
 #include <lua.hpp>
 
+#include "panic_message.hpp"
 #include "tarvex/cost/cost.hpp"
 #include "tarvex/cost/lua_state.hpp"
 #include "tarvex/fail.hpp"
-#include "panic_message.hpp"
 #include "testing/peer.hpp"
 
 namespace tarvex {
@@ -44,12 +44,15 @@ TEST_P(LuaCostCall, ReturnsTheFirstResultAsANumber) {
 INSTANTIATE_TEST_SUITE_P(
     Examples, LuaCostCall,
     ::testing::Values(
-        CallCase{"length_of_coordinates_is_the_number_of_points", "function f(s, c) return #c end", "ABC",
-                 kThreePoints, 3.0},
-        CallCase{"no_points_gives_an_empty_table", "function f(s, c) return #c + (next(c) == nil and 10 or 0) end",
-                 "", {}, 10.0},
-        CallCase{"first_point_is_c_1", "function f(s, c) return c[1][1] * 100 + c[1][2] * 10 + c[1][3] end",
-                 "ABC", kThreePoints, 123.0},
+        CallCase{"length_of_coordinates_is_the_number_of_points", "function f(s, c) return #c end", "ABC", kThreePoints,
+                 3.0},
+        CallCase{"no_points_gives_an_empty_table",
+                 "function f(s, c) return #c + (next(c) == nil and 10 or 0) end",
+                 "",
+                 {},
+                 10.0},
+        CallCase{"first_point_is_c_1", "function f(s, c) return c[1][1] * 100 + c[1][2] * 10 + c[1][3] end", "ABC",
+                 kThreePoints, 123.0},
         CallCase{"last_point_is_c_n", "function f(s, c) return c[#c][3] end", "ABC", kThreePoints, 9.5},
         CallCase{"points_have_three_entries_and_no_c_0",
                  "function f(s, c) return (c[0] == nil and #c[2] == 3 and c[2][4] == nil) and 1 or 0 end", "ABC",
@@ -67,8 +70,10 @@ INSTANTIATE_TEST_SUITE_P(
         CallCase{"global_read_through_index_metamethod",
                  "setmetatable(_G, {__index = function(t, k) if k == 'f' then return function() return 7 end end end})",
                  "A", kThreePoints, 7.0},
-        CallCase{"value_fetched_at_build_time", "function f() return 1 end local g = f function f() return 2 end "
-                 "f = nil f = g", "A", kThreePoints, 1.0},
+        CallCase{"value_fetched_at_build_time",
+                 "function f() return 1 end local g = f function f() return 2 end "
+                 "f = nil f = g",
+                 "A", kThreePoints, 1.0},
         CallCase{"lua_modules_still_load", "local s = require('string') function f() return s.len('abcd') end", "A",
                  kThreePoints, 4.0}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -179,8 +184,9 @@ INSTANTIATE_TEST_SUITE_P(
                   "'package.loadlib is disabled in safe mode'"},
         ProbeCase{"c_searcher_gives_the_safe_mode_reason",
                   "#package.loaders == 3 and package.loaders[3]('x') == \"\\n\\tcan't load C modules in safe mode\""},
-        ProbeCase{"lua_searchers_remain", "type(package.loaders[1]) == 'function' and "
-                                          "type(package.loaders[2]) == 'function'"}),
+        ProbeCase{"lua_searchers_remain",
+                  "type(package.loaders[1]) == 'function' and "
+                  "type(package.loaders[2]) == 'function'"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LuaCostState, RequireOfANativeModuleIsRefusedWithTheSafeModeReason) {
@@ -191,7 +197,8 @@ TEST(LuaCostState, RequireOfANativeModuleIsRefusedWithTheSafeModeReason) {
                              "' local m = require('fakemod') function f() return 1 end";
   const std::string message = panic_message([&] { LuaCost("f", source, "A"); });
   std::filesystem::remove_all(dir);
-  EXPECT_EQ(message.rfind("Lua code returned an error when run:\nruntime error: lua cost:1: module 'fakemod' not found", 0),
+  EXPECT_EQ(message.rfind("Lua code returned an error when run:\nruntime error: lua cost:1: module 'fakemod' not found",
+                          0),
             0u)
       << message;
   EXPECT_NE(message.find("\n\tcan't load C modules in safe mode"), std::string::npos) << message;
@@ -214,7 +221,6 @@ TEST(LuaCostState, ChunkRunsOnceAndMovesKeepTheState) {
   for (std::size_t i = 1; i < costs.size(); ++i) EXPECT_EQ(costs[i].evaluate(kThreePoints), 1.0);
 }
 
-
 // --- Batches ---------------------------------------------------------------------
 
 // Four conformations of two points, the first x of each being 1, 2, 3, 4.
@@ -222,7 +228,8 @@ const std::vector<Point> kFourConformations = {{1, 0, 0}, {0, 0, 0}, {2, 0, 0}, 
                                                {3, 0, 0}, {0, 0, 0}, {4, 0, 0}, {0, 0, 0}};
 
 TEST(LuaCostBatch, EvaluatesInOrderWithGlobalsCarriedFromBatchToBatch) {
-  const std::unique_ptr<Cost> lua = make_lua_cost("f", "n = 0 function f(s, c) n = n + 1 return n * 1000 + c[1][1] end", "AB");
+  const std::unique_ptr<Cost> lua =
+      make_lua_cost("f", "n = 0 function f(s, c) n = n + 1 return n * 1000 + c[1][1] end", "AB");
   ASSERT_EQ(lua->runs(), CostRuns::own_thread);
   std::vector<double> out(4);
   lua->score_points(kFourConformations, 2, out);

@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <string>
 
+#include "panic_message.hpp"
 #include "tarvex/cost/cost.hpp"
 #include "tarvex/fail.hpp"
-#include "panic_message.hpp"
 
 namespace tarvex {
 namespace {
@@ -57,7 +57,8 @@ TEST_P(LuaCostInterrupt, EndsWithTheChecksExceptionWithinASecond) {
 
 // A loop in a finaliser cannot be interrupted (LuaJIT runs finalisers with
 // hooks off): those Lua threads are abandoned.
-constexpr const char* kFinaliserLoop = "local p = newproxy(true) getmetatable(p).__gc = function() while true do end end ";
+constexpr const char* kFinaliserLoop =
+    "local p = newproxy(true) getmetatable(p).__gc = function() while true do end end ";
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, LuaCostInterrupt,
@@ -75,8 +76,9 @@ INSTANTIATE_TEST_SUITE_P(
                  "function f() local p = newproxy(true) getmetatable(p).__gc = function() while true do end end "
                  "p = nil collectgarbage() return 1 end",
                  Phase::evaluate},
-        HangCase{"finaliser_loop_at_close", "keep = newproxy(true) getmetatable(keep).__gc = function() while true do "
-                                           "end end function f() return 1 end",
+        HangCase{"finaliser_loop_at_close",
+                 "keep = newproxy(true) getmetatable(keep).__gc = function() while true do "
+                 "end end function f() return 1 end",
                  Phase::close}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -105,9 +107,9 @@ constexpr const char* kRefused = "attempt to load a binary chunk (only text chun
 
 // The bytes of the crash reported against loadstring: malformed bytecode.
 const std::string kMalformedBytecode = [] {
-  const unsigned char bytes[] = {27, 76, 74, 2,   8,   9,  61, 108, 117, 97, 32, 99, 111, 115, 116,
-                                 27, 0,  0,  1,   0,   1,  0,  2,   3,   2,  0,  39, 0,   255, 127,
-                                 76, 0,  2,  0,   10,  104, 101, 108, 108, 111, 0, 0, 0,   0};
+  const unsigned char bytes[] = {27, 76, 74, 2, 8,  9,   61,  108, 117, 97,  32, 99, 111, 115, 116,
+                                 27, 0,  0,  1, 0,  1,   0,   2,   3,   2,   0,  39, 0,   255, 127,
+                                 76, 0,  2,  0, 10, 104, 101, 108, 108, 111, 0,  0,  0,   0};
   return std::string(bytes, bytes + sizeof bytes);
 }();
 
@@ -122,12 +124,16 @@ TEST_P(LuaCostLoading, Holds) {
   const auto dir = std::filesystem::temp_directory_path() / ("tarvex_lua_loading_" + std::string(GetParam().name));
   std::filesystem::create_directories(dir);
   const std::string source =
-      "local dir = '" + dir.string() + "/' package.path = dir .. '?.lua' "
+      "local dir = '" + dir.string() +
+      "/' package.path = dir .. '?.lua' "
       "local dump = string.dump(function() return 'from bytecode' end) "
       "local function write(name, bytes) local file = io.open(dir .. name, 'wb') file:write(bytes) file:close() end "
       "write('binary.lua', dump) write('text.lua', 'return ...') "
-      "local refused = '" + kRefused + "' "
-      "function f() return (" + GetParam().expression + ") and 1 or 0 end";
+      "local refused = '" +
+      kRefused +
+      "' "
+      "function f() return (" +
+      GetParam().expression + ") and 1 or 0 end";
   LuaCost cost("f", source, "A");
   EXPECT_EQ(cost.evaluate(kTwoPoints), 1.0) << GetParam().expression;
   std::filesystem::remove_all(dir);
@@ -140,8 +146,7 @@ INSTANTIATE_TEST_SUITE_P(
         LoadCase{"loadstring", "select(2, loadstring(dump)) == refused"},
         LoadCase{"load_through_a_reader",
                  "select(2, load(function() local piece = dump dump = nil return piece end)) == refused"},
-        LoadCase{"load_of_a_string_buffer",
-                 "select(2, load(require('string.buffer').new():put(dump))) == refused"},
+        LoadCase{"load_of_a_string_buffer", "select(2, load(require('string.buffer').new():put(dump))) == refused"},
         LoadCase{"loadfile", "select(2, loadfile(dir .. 'binary.lua')) == refused"},
         LoadCase{"dofile", "select(2, pcall(dofile, dir .. 'binary.lua')) == refused"},
         LoadCase{"require", "select(2, pcall(require, 'binary')):find(refused, 1, true) ~= nil"},
@@ -184,9 +189,9 @@ TEST_P(LuaCostNesting, FailsWithCStackOverflowAndLeavesTheStateUsable) {
   // f nests only for one point, so the same state can be tried again.
   LuaCost cost("f", std::string(GetParam().nest) + " function f(s, c) if #c == 1 then nest() end return #c end", "A");
   const std::string message = panic_message([&] { cost.evaluate(Conformation{{0, 0, 0}}); });
-  EXPECT_EQ(message.rfind("Lua function did not return a floating number !: runtime error: lua cost:1: C stack overflow",
-                          0),
-            0u)
+  EXPECT_EQ(
+      message.rfind("Lua function did not return a floating number !: runtime error: lua cost:1: C stack overflow", 0),
+      0u)
       << message.substr(0, 300);
   EXPECT_EQ(cost.evaluate(kTwoPoints), 2.0);
 }
@@ -196,8 +201,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // The reported crash: resume returns the failure as a result, which
         // the code ignores; the nesting must fail all the same.
-        NestingCase{"resume", "local function r(n) return coroutine.resume(coroutine.create(r), n + 1) end "
-                              "function nest() r(1) end"},
+        NestingCase{"resume",
+                    "local function r(n) return coroutine.resume(coroutine.create(r), n + 1) end "
+                    "function nest() r(1) end"},
         NestingCase{"wrap", "local function r(n) return coroutine.wrap(r)(n + 1) end function nest() r(1) end"},
         NestingCase{"resume_and_wrap_counted_together",
                     "local function r(n) if n % 2 == 0 then return coroutine.wrap(r)(n + 1) end "

@@ -6,24 +6,24 @@
 #include <tuple>
 #include <vector>
 
-#include "tarvex/fail.hpp"
-#include "tarvex/poll.hpp"
 #include "pivot_array.hpp"
 #include "reference_pivot.hpp"
+#include "tarvex/fail.hpp"
+#include "tarvex/poll.hpp"
 #include "tarvex/walks/pivot.hpp"
 #include "tarvex/walks/pivot_pairwise.hpp"
 #include "tarvex/walks/saw_tree.hpp"
 #include "tarvex/walks/signed_permutation.hpp"
-#include "walk_testing.hpp"
 #include "testing/peer.hpp"
+#include "walk_testing.hpp"
 
 namespace tarvex {
 namespace {
 
 using testing::is_valid_walk;
-using testing::PivotArray;
 using testing::kAllLattices;
 using testing::lattice_label;
+using testing::PivotArray;
 using testing::ReferencePivotSampler;
 
 template <class F>
@@ -99,7 +99,8 @@ TEST_P(PivotTest, RunsTheSameChainAsTheFirstSampler) {
       ASSERT_EQ(testing::Peer::attempts_per_sample(sampler), reference.attempts_per_sample()) << "n = " << n;
       ASSERT_EQ(sampler.walk(), reference.walk()) << "n = " << n;
       const int samples = n < kPivotTreeFrom ? 300 : 40;
-      for (int i = 0; i < samples; ++i) ASSERT_EQ(sampler.next_sample(), reference.next_sample()) << "n = " << n << ", sample " << i;
+      for (int i = 0; i < samples; ++i)
+        ASSERT_EQ(sampler.next_sample(), reference.next_sample()) << "n = " << n << ", sample " << i;
       EXPECT_EQ(rng.next(), reference_rng.next()) << "n = " << n;
     }
   });
@@ -120,7 +121,8 @@ TEST_P(PivotTest, RunsTheSameChainAsTheFirstSamplerAtEveryLengthAroundASwitch) {
       PivotSampler<K> sampler(n, rng, 2, 3, poll);
       ReferencePivotSampler<K> reference(n, reference_rng, 2, 3, poll);
       ASSERT_EQ(testing::Peer::attempts_per_sample(sampler), reference.attempts_per_sample()) << "n = " << n;
-      for (int i = 0; i < 20; ++i) ASSERT_EQ(sampler.next_sample(), reference.next_sample()) << "n = " << n << ", sample " << i;
+      for (int i = 0; i < 20; ++i)
+        ASSERT_EQ(sampler.next_sample(), reference.next_sample()) << "n = " << n << ", sample " << i;
       EXPECT_EQ(rng.next(), reference_rng.next()) << "n = " << n;
     }
   });
@@ -204,7 +206,8 @@ TEST_P(PivotTest, IdentityMoveIsAcceptedAndChangesNothing) {
     Rng rng = Rng::seeded(1);
     PivotSampler<K> sampler(40, rng, 5, 1, poll);
     const LatticeWalk before = sampler.walk();
-    for (std::size_t site = 0; site < 39; ++site) EXPECT_TRUE(testing::Peer::try_pivot_at(sampler, site, group_of<K>()[0]));
+    for (std::size_t site = 0; site < 39; ++site)
+      EXPECT_TRUE(testing::Peer::try_pivot_at(sampler, site, group_of<K>()[0]));
     EXPECT_EQ(sampler.walk(), before);
   });
 }
@@ -290,7 +293,8 @@ TEST(SignedPermutation, CodesActLikeTheirMatrices) {
     ASSERT_EQ(act(SignedPermutation(a), p), ma * p);
     ASSERT_EQ(compose(SignedPermutation(a), inverse_of(SignedPermutation(a))), 0);
     for (unsigned b = 0; b < kSignedPermutations; ++b) {
-      ASSERT_EQ(act(compose(SignedPermutation(a), SignedPermutation(b)), p), ma * (detail::matrix_of(SignedPermutation(b)) * p));
+      ASSERT_EQ(act(compose(SignedPermutation(a), SignedPermutation(b)), p),
+                ma * (detail::matrix_of(SignedPermutation(b)) * p));
     }
   }
   EXPECT_THROW(signed_permutation(Symmetry{{1, 1, 0, 0, 1, 0, 0, 0, 1}}), Panic);

@@ -67,26 +67,22 @@ INSTANTIATE_TEST_SUITE_P(
     Examples, RenderLine,
     ::testing::Values(
         LineCase{"quarter_done_at_80_columns", state(1000, 260, 50.0), seconds(5), 80,
-                 " 26%|" + repeat(kFull, 10) + "\u258D" + std::string(29, ' ') +
-                     "| 260/1000 [00:05<00:14, 50.00it/s]"},
+                 " 26%|" + repeat(kFull, 10) + "\u258D" + std::string(29, ' ') + "| 260/1000 [00:05<00:14, 50.00it/s]"},
         LineCase{"no_total_counts_only", state(std::nullopt, 1234, 246.8), seconds(5), 80,
                  "1234it [00:05, 246.80it/s]"},
         LineCase{"total_zero_is_zero_percent", state(0, 0, std::nullopt), seconds(0), 80,
                  "  0%|" + std::string(53, ' ') + "| 0/0 [00:00<?, ?it/s]"},
         LineCase{"finished_bar_is_all_full_blocks", state(1000, 1000, 50.0), seconds(20), 80,
                  "100%|" + repeat(kFull, 39) + "| 1000/1000 [00:20<00:00, 50.00it/s]"},
-        LineCase{"beyond_total_counts_only", state(3, 5, std::nullopt), milliseconds(1999), 80,
-                 "5it [00:01, ?it/s]"},
+        LineCase{"beyond_total_counts_only", state(3, 5, std::nullopt), milliseconds(1999), 80, "5it [00:01, ?it/s]"},
         LineCase{"empty_bar_starts_with_a_space", state(10, 0, std::nullopt), seconds(0), 40,
                  "  0%|" + std::string(12, ' ') + "| 0/10 [00:00<?, ?it/s]"},
         LineCase{"percentage_is_exact", state(100, 29, 1.0), seconds(29), 48,
-                 " 29%|" + repeat(kFull, 3) + "\u258F" + std::string(7, ' ') +
-                     "| 29/100 [00:29<01:11, 1.00it/s]"},
+                 " 29%|" + repeat(kFull, 3) + "\u258F" + std::string(7, ' ') + "| 29/100 [00:29<01:11, 1.00it/s]"},
         LineCase{"long_elapsed_uses_hours", state(std::nullopt, 7, 0.125), seconds(3725), 80,
                  "7it [01:02:05, 0.12it/s]"},
         LineCase{"zero_rate_leaves_remaining_unknown", state(4, 1, 0.0), seconds(3), 80,
-                 " 25%|" + repeat(kFull, 12) + "\u258C" + std::string(37, ' ') +
-                     "| 1/4 [00:03<?, 0.00it/s]"},
+                 " 25%|" + repeat(kFull, 12) + "\u258C" + std::string(37, ' ') + "| 1/4 [00:03<?, 0.00it/s]"},
         LineCase{"narrow_terminal_drops_the_bar", state(10, 5, 2.0), seconds(1), 20,
                  " 50%|| 5/10 [00:01<00:02, 2.00it/s]"}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -155,9 +151,7 @@ TEST(RenderRedraw, OneBarIsPaddedBetweenHideAndShowCursor) {
             "\x1b[?25l\x1b[1G" + line + std::string(80 - line.size(), ' ') + "\x1b[?25h");
 }
 
-TEST(RenderRedraw, NothingIsDrawnWithoutBars) {
-  EXPECT_EQ(render_redraw({}, kBegin, {80, 24}), "");
-}
+TEST(RenderRedraw, NothingIsDrawnWithoutBars) { EXPECT_EQ(render_redraw({}, kBegin, {80, 24}), ""); }
 
 TEST(RenderRedraw, SeveralBarsInIdOrderReturnToTheFirstLine) {
   const std::map<std::uint64_t, BarState> bars{{9, state(std::nullopt, 2, std::nullopt)},
@@ -171,9 +165,8 @@ TEST(RenderRedraw, BarsBeyondTheScreenAreHidden) {
   std::map<std::uint64_t, BarState> bars;
   for (std::uint64_t id = 0; id < 4; ++id) bars.emplace(id, state(std::nullopt, id, std::nullopt));
   const std::string pad(30 - 18, ' ');
-  EXPECT_EQ(render_redraw(bars, kBegin, {30, 3}),
-            "\x1b[?25l\x1b[1G0it [00:00, ?it/s]" + pad + "1it [00:00, ?it/s]" + pad +
-                "\x1b[J ... (more hidden) ...\x1b[1G\x1b[3A\x1b[?25h");
+  EXPECT_EQ(render_redraw(bars, kBegin, {30, 3}), "\x1b[?25l\x1b[1G0it [00:00, ?it/s]" + pad + "1it [00:00, ?it/s]" +
+                                                      pad + "\x1b[J ... (more hidden) ...\x1b[1G\x1b[3A\x1b[?25h");
 }
 
 // Points the standard error stream at `fd` for the lifetime of the object.
@@ -238,8 +231,8 @@ TEST(ProgressBarOutput, ThroughAPipeDrawsOpenFirstTickAndFinalLine) {
 
   const std::string open = "\x1b[?25l\x1b[1G  0%|" + std::string(53, ' ') + "| 0/3 [00:00<?, ?it/s]\x1b[?25h";
   ASSERT_EQ(out.substr(0, open.size()), open);
-  const std::string first_tick = "\x1b[?25l\x1b[1G 33%|" + repeat(kFull, 17) + "\u258A" +
-                                 std::string(35, ' ') + "| 1/3 [00:00<?, ?it/s]\x1b[?25h";
+  const std::string first_tick =
+      "\x1b[?25l\x1b[1G 33%|" + repeat(kFull, 17) + "\u258A" + std::string(35, ' ') + "| 1/3 [00:00<?, ?it/s]\x1b[?25h";
   ASSERT_EQ(out.substr(open.size(), first_tick.size()), first_tick);
 
   // The final line: column 0, the finished bar laid out for 80 columns, a newline.

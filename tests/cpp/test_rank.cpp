@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "panic_message.hpp"
 #include "tarvex/stats/rank.hpp"
 #include "tarvex/stats/statistics.hpp"
-#include "panic_message.hpp"
 
 namespace tarvex {
 namespace {
@@ -38,19 +38,17 @@ TEST_P(AverageRanks, GivesEachValueItsAveragedSortedPosition) {
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, AverageRanks,
-    ::testing::Values(
-        RankCase{"empty", {}, {}},
-        RankCase{"single", {7.0}, {0.0}},
-        RankCase{"pair_tied_with_later_values", {10, 20, 10, 30}, {0.5, 2, 0.5, 3}},
-        RankCase{"leading_tie", {1, 1, 2, 3}, {0.5, 0.5, 2, 3}},
-        RankCase{"descending", {4, 3, 2, 1}, {3, 2, 1, 0}},
-        RankCase{"three_way_tie", {5, 5, 5}, {1, 1, 1}},
-        RankCase{"all_equal_with_odd_sum", {2, 2}, {0.5, 0.5}},
-        RankCase{"nans_last_in_input_order", {kNaN, 1, kNaN, 0}, {2, 1, 3, 0}},
-        RankCase{"nan_between_tied_numbers", {3, kNaN, 3, kNaN, 3}, {1, 3, 1, 4, 1}},
-        RankCase{"signed_zeros_form_one_run", {0.0, 1.0, -0.0}, {0.5, 2, 0.5}},
-        RankCase{"infinities_are_extreme_numbers", {kInf, kNaN, -kInf, 0}, {2, 3, 0, 1}},
-        RankCase{"two_runs", {2, 1, 2, 1, 2}, {3, 0.5, 3, 0.5, 3}}),
+    ::testing::Values(RankCase{"empty", {}, {}}, RankCase{"single", {7.0}, {0.0}},
+                      RankCase{"pair_tied_with_later_values", {10, 20, 10, 30}, {0.5, 2, 0.5, 3}},
+                      RankCase{"leading_tie", {1, 1, 2, 3}, {0.5, 0.5, 2, 3}},
+                      RankCase{"descending", {4, 3, 2, 1}, {3, 2, 1, 0}},
+                      RankCase{"three_way_tie", {5, 5, 5}, {1, 1, 1}},
+                      RankCase{"all_equal_with_odd_sum", {2, 2}, {0.5, 0.5}},
+                      RankCase{"nans_last_in_input_order", {kNaN, 1, kNaN, 0}, {2, 1, 3, 0}},
+                      RankCase{"nan_between_tied_numbers", {3, kNaN, 3, kNaN, 3}, {1, 3, 1, 4, 1}},
+                      RankCase{"signed_zeros_form_one_run", {0.0, 1.0, -0.0}, {0.5, 2, 0.5}},
+                      RankCase{"infinities_are_extreme_numbers", {kInf, kNaN, -kInf, 0}, {2, 3, 0, 1}},
+                      RankCase{"two_runs", {2, 1, 2, 1, 2}, {3, 0.5, 3, 0.5, 3}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct CorrelationCase {
@@ -80,7 +78,8 @@ TEST(AverageRanks, OfMergedBlocksEqualOneSortAndPollBetweenThem) {
     while (end < order.size() && values[order[end]] == values[order[start]]) ++end;
     double sum = 0.0;
     for (std::size_t p = start; p < end; ++p) sum += static_cast<double>(p);
-    for (std::size_t p = start; p < end; ++p) expected[order[p]] = end - start > 1 ? sum / double(end - start) : double(start);
+    for (std::size_t p = start; p < end; ++p)
+      expected[order[p]] = end - start > 1 ? sum / double(end - start) : double(start);
     start = end;
   }
   int polls = 0;
@@ -107,18 +106,17 @@ TEST_P(SpearmanCorrelation, MatchesTheExpectedCoefficient) {
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, SpearmanCorrelation,
-    ::testing::Values(
-        CorrelationCase{"same_order", {1, 2, 3}, {10, 20, 30}, 1.0},
-        CorrelationCase{"reversed_order", {1, 2, 3}, {30, 20, 10}, -1.0},
-        CorrelationCase{"monotone_transform_is_invisible", {1, 2, 3, 4}, {-5, 0.1, 1e9, 1e300}, 1.0},
-        CorrelationCase{"two_values_same_order", {0, 1}, {-3, 3}, 1.0},
-        CorrelationCase{"two_values_opposite_order", {0, 1}, {3, -3}, -1.0},
-        CorrelationCase{"two_values_with_tie", {1, 1}, {1, 2}, kNaN},
-        CorrelationCase{"constant_costs", {4, 4, 4, 4}, {1, 2, 3, 4}, kNaN},
-        CorrelationCase{"single_sample", {1}, {2}, kNaN},
-        CorrelationCase{"ties_against_descending", {1, 1, 2, 3}, {4, 3, 2, 1}, -4.5 / std::sqrt(22.5)},
-        CorrelationCase{"nan_cost_ranked_last_keeps_a_number", {1, kNaN, 2}, {1, 3, 2}, 1.0},
-        CorrelationCase{"two_nans_get_distinct_ranks", {kNaN, kNaN, 0}, {1, 2, 0}, 1.0}),
+    ::testing::Values(CorrelationCase{"same_order", {1, 2, 3}, {10, 20, 30}, 1.0},
+                      CorrelationCase{"reversed_order", {1, 2, 3}, {30, 20, 10}, -1.0},
+                      CorrelationCase{"monotone_transform_is_invisible", {1, 2, 3, 4}, {-5, 0.1, 1e9, 1e300}, 1.0},
+                      CorrelationCase{"two_values_same_order", {0, 1}, {-3, 3}, 1.0},
+                      CorrelationCase{"two_values_opposite_order", {0, 1}, {3, -3}, -1.0},
+                      CorrelationCase{"two_values_with_tie", {1, 1}, {1, 2}, kNaN},
+                      CorrelationCase{"constant_costs", {4, 4, 4, 4}, {1, 2, 3, 4}, kNaN},
+                      CorrelationCase{"single_sample", {1}, {2}, kNaN},
+                      CorrelationCase{"ties_against_descending", {1, 1, 2, 3}, {4, 3, 2, 1}, -4.5 / std::sqrt(22.5)},
+                      CorrelationCase{"nan_cost_ranked_last_keeps_a_number", {1, kNaN, 2}, {1, 3, 2}, 1.0},
+                      CorrelationCase{"two_nans_get_distinct_ranks", {kNaN, kNaN, 0}, {1, 2, 0}, 1.0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SpearmanCorrelation, IsUnchangedByAStrictlyIncreasingTransformOfEitherList) {
@@ -151,11 +149,10 @@ TEST_P(CorrelationFailure, EndsWithTheFixedMessage) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lengths, CorrelationFailure,
-    ::testing::Values(
-        FailureCase{"different_lengths", {1, 2, 3}, {1, 2}, "assertion failed: x.len() == y.len()"},
-        FailureCase{"first_empty", {}, {1}, "assertion failed: x.len() == y.len()"},
-        FailureCase{"second_empty", {1}, {}, "assertion failed: x.len() == y.len()"},
-        FailureCase{"both_empty", {}, {}, "Cannot calculate the mean of an empty Vec !"}),
+    ::testing::Values(FailureCase{"different_lengths", {1, 2, 3}, {1, 2}, "assertion failed: x.len() == y.len()"},
+                      FailureCase{"first_empty", {}, {1}, "assertion failed: x.len() == y.len()"},
+                      FailureCase{"second_empty", {1}, {}, "assertion failed: x.len() == y.len()"},
+                      FailureCase{"both_empty", {}, {}, "Cannot calculate the mean of an empty Vec !"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PearsonCorrelation, OfNonRankedValuesMatchesTheTextbookFormula) {
@@ -188,18 +185,16 @@ TEST_P(ScanExtremes, KeepsTheFirstStrictExtremeAndTheIndexOrderMean) {
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, ScanExtremes,
-    ::testing::Values(
-        ScanCase{"single", {4.5}, 0, 0, 4.5},
-        ScanCase{"constant", {2, 2, 2}, 0, 0, 2},
-        ScanCase{"first_of_tied_minima", {2, 1, 1, 3}, 1, 3, 1.75},
-        ScanCase{"first_of_tied_maxima", {3, 1, 3}, 1, 0, 7.0 / 3.0},
-        ScanCase{"nan_first_stays_both_extremes", {kNaN, 1, -1}, 0, 0, kNaN},
-        ScanCase{"nan_later_is_skipped_but_spoils_mean", {1, kNaN, 0, 2}, 2, 3, kNaN},
-        ScanCase{"negative_zero_does_not_replace_zero", {0.0, -0.0}, 0, 0, 0.0},
-        ScanCase{"infinities", {0, kInf, -kInf}, 2, 1, kNaN},
-        // Added left to right, 1e16 + 1 rounds back to 1e16 and the sum is 1;
-        // a pairwise sum would give 0.
-        ScanCase{"sum_in_index_order", {1e16, 1, -1e16, 1}, 2, 0, 0.25}),
+    ::testing::Values(ScanCase{"single", {4.5}, 0, 0, 4.5}, ScanCase{"constant", {2, 2, 2}, 0, 0, 2},
+                      ScanCase{"first_of_tied_minima", {2, 1, 1, 3}, 1, 3, 1.75},
+                      ScanCase{"first_of_tied_maxima", {3, 1, 3}, 1, 0, 7.0 / 3.0},
+                      ScanCase{"nan_first_stays_both_extremes", {kNaN, 1, -1}, 0, 0, kNaN},
+                      ScanCase{"nan_later_is_skipped_but_spoils_mean", {1, kNaN, 0, 2}, 2, 3, kNaN},
+                      ScanCase{"negative_zero_does_not_replace_zero", {0.0, -0.0}, 0, 0, 0.0},
+                      ScanCase{"infinities", {0, kInf, -kInf}, 2, 1, kNaN},
+                      // Added left to right, 1e16 + 1 rounds back to 1e16 and the sum is 1;
+                      // a pairwise sum would give 0.
+                      ScanCase{"sum_in_index_order", {1e16, 1, -1e16, 1}, 2, 0, 0.25}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ScanExtremes, OfAnEmptySampleFails) {

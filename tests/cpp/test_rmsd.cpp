@@ -26,26 +26,32 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // Trp-cage C-alpha models 0 and 1 (PDB 1L2Y).
-const Conformation kModel0 = {
-    {-8.608, 3.135, -1.618}, {-4.923, 4.002, -2.452}, {-3.69, 2.738, 0.981},   {-5.857, -0.449, 0.613},
-    {-4.122, -1.167, -2.743}, {-0.716, -0.631, -0.993}, {-1.641, -2.932, 1.963}, {-3.024, -5.791, -0.269},
-    {0.466, -6.016, -1.905},  {2.06, -6.618, 1.593},    {2.626, -2.967, 2.723},  {6.333, -2.533, 3.806},
-    {7.049, -6.179, 2.704},   {6.389, -5.315, -1.015},  {9.451, -3.116, -1.87},  {7.289, 0.084, -2.054},
-    {6.782, 3.088, 0.345},    {3.287, 4.031, 1.686},    {1.185, 6.543, -0.353},  {0.852, 10.027, 1.285}};
-const Conformation kModel1 = {
-    {-7.682, 6.025, -0.01},   {-5.02, 4.162, -2.13},   {-3.537, 2.636, 1.105},  {-5.914, -0.393, 0.686},
-    {-4.253, -1.225, -2.692}, {-0.791, -0.749, -1.09}, {-1.701, -3.105, 1.831}, {-2.916, -5.759, -0.732},
-    {0.739, -5.926, -1.971},  {1.973, -6.74, 1.632},   {2.505, -3.133, 2.918},  {6.148, -2.595, 4.163},
-    {7.056, -6.106, 2.818},   {6.302, -5.007, -0.834}, {9.445, -2.839, -1.497}, {7.267, 0.167, -2.623},
-    {6.871, 2.981, 0.038},    {3.403, 3.904, 1.495},   {1.125, 6.268, -0.557},  {0.696, 9.699, 1.148}};
+const Conformation kModel0 = {{-8.608, 3.135, -1.618}, {-4.923, 4.002, -2.452},  {-3.69, 2.738, 0.981},
+                              {-5.857, -0.449, 0.613}, {-4.122, -1.167, -2.743}, {-0.716, -0.631, -0.993},
+                              {-1.641, -2.932, 1.963}, {-3.024, -5.791, -0.269}, {0.466, -6.016, -1.905},
+                              {2.06, -6.618, 1.593},   {2.626, -2.967, 2.723},   {6.333, -2.533, 3.806},
+                              {7.049, -6.179, 2.704},  {6.389, -5.315, -1.015},  {9.451, -3.116, -1.87},
+                              {7.289, 0.084, -2.054},  {6.782, 3.088, 0.345},    {3.287, 4.031, 1.686},
+                              {1.185, 6.543, -0.353},  {0.852, 10.027, 1.285}};
+const Conformation kModel1 = {{-7.682, 6.025, -0.01},  {-5.02, 4.162, -2.13},    {-3.537, 2.636, 1.105},
+                              {-5.914, -0.393, 0.686}, {-4.253, -1.225, -2.692}, {-0.791, -0.749, -1.09},
+                              {-1.701, -3.105, 1.831}, {-2.916, -5.759, -0.732}, {0.739, -5.926, -1.971},
+                              {1.973, -6.74, 1.632},   {2.505, -3.133, 2.918},   {6.148, -2.595, 4.163},
+                              {7.056, -6.106, 2.818},  {6.302, -5.007, -0.834},  {9.445, -2.839, -1.497},
+                              {7.267, 0.167, -2.623},  {6.871, 2.981, 0.038},    {3.403, 3.904, 1.495},
+                              {1.125, 6.268, -0.557},  {0.696, 9.699, 1.148}};
 
 Conformation map(const Conformation& c, const std::function<Point(Point)>& f) {
   Conformation out;
   for (const Point& p : c) out.push_back(f(p));
   return out;
 }
-Conformation flattened(const Conformation& c) { return map(c, [](Point p) { return Point{p.x, p.y, 0}; }); }
-Conformation mirrored(const Conformation& c) { return map(c, [](Point p) { return Point{p.x, p.y, -p.z}; }); }
+Conformation flattened(const Conformation& c) {
+  return map(c, [](Point p) { return Point{p.x, p.y, 0}; });
+}
+Conformation mirrored(const Conformation& c) {
+  return map(c, [](Point p) { return Point{p.x, p.y, -p.z}; });
+}
 const Conformation kStraight5 = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}, {4, 0, 0}};
 
 // Points i^2 step apart along one direction: collinear, unevenly spaced.
@@ -72,7 +78,8 @@ Conformation moved(const Conformation& c, std::mt19937_64& rng) {
                    {2 * (x * z - w * y), 2 * (y * z + w * x), 1 - 2 * (x * x + y * y)}}};
   const Point t = {30 * g(rng), 30 * g(rng), 30 * g(rng)};
   return map(c, [&](Point p) {
-    return Point{r[0][0] * p.x + r[0][1] * p.y + r[0][2] * p.z + t.x, r[1][0] * p.x + r[1][1] * p.y + r[1][2] * p.z + t.y,
+    return Point{r[0][0] * p.x + r[0][1] * p.y + r[0][2] * p.z + t.x,
+                 r[1][0] * p.x + r[1][1] * p.y + r[1][2] * p.z + t.y,
                  r[2][0] * p.x + r[2][1] * p.y + r[2][2] * p.z + t.z};
   });
 }
@@ -150,16 +157,39 @@ std::vector<Family> families() {
       {"random_3", rand(3)},
       {"random_20", rand(20)},
       {"random_300", rand(300)},
-      {"near_identical", [](auto& rng) {
+      {"near_identical",
+       [](auto& rng) {
          const Conformation a = random_structure(20, rng);
-         return std::pair{a, moved(map(a, [&](Point p) { return Point{p.x + 1e-7 * random_structure(1, rng)[0].x, p.y, p.z}; }), rng)};
+         return std::pair{a, moved(map(a,
+                                       [&](Point p) {
+                                         return Point{p.x + 1e-7 * random_structure(1, rng)[0].x, p.y, p.z};
+                                       }),
+                                   rng)};
        }},
-      {"identical_moved", [](auto& rng) { const Conformation a = random_structure(20, rng); return std::pair{a, moved(a, rng)}; }},
-      {"collinear", [](auto& rng) { return std::pair{line(6, {1, 2, 3}), moved(line(6, {0, 0, 2}), rng)}; }},
-      {"planar", [](auto& rng) { return std::pair{flattened(random_structure(20, rng)), flattened(random_structure(20, rng))}; }},
-      {"planar_and_its_mirror", [](auto& rng) { const auto a = flattened(random_structure(9, rng)); return std::pair{a, moved(mirrored(a), rng)}; }},
-      {"coincident", [](auto& rng) { return std::pair{Conformation(7, {1, 2, 3}), moved(random_structure(7, rng), rng)}; }},
-      {"cube_vertices_permuted", [](auto& rng) {
+      {"identical_moved",
+       [](auto& rng) {
+         const Conformation a = random_structure(20, rng);
+         return std::pair{a, moved(a, rng)};
+       }},
+      {"collinear",
+       [](auto& rng) {
+         return std::pair{line(6, {1, 2, 3}), moved(line(6, {0, 0, 2}), rng)};
+       }},
+      {"planar",
+       [](auto& rng) {
+         return std::pair{flattened(random_structure(20, rng)), flattened(random_structure(20, rng))};
+       }},
+      {"planar_and_its_mirror",
+       [](auto& rng) {
+         const auto a = flattened(random_structure(9, rng));
+         return std::pair{a, moved(mirrored(a), rng)};
+       }},
+      {"coincident",
+       [](auto& rng) {
+         return std::pair{Conformation(7, {1, 2, 3}), moved(random_structure(7, rng), rng)};
+       }},
+      {"cube_vertices_permuted",
+       [](auto& rng) {
          Conformation cube;
          for (int i = 0; i < 8; ++i) cube.push_back({double(i & 1), double(i >> 1 & 1), double(i >> 2 & 1)});
          Conformation perm = cube;
@@ -241,7 +271,8 @@ TEST(GroundTruthRmsd, ReturnsTheSmallestOverModelsWithNaNModelsRankedLast) {
       {{broken, far, kModel1, kModel1}, near},
       {{kModel1, broken}, near},
   };
-  for (const auto& [models, expected] : cases) expect_relative(ground_truth_rmsd(build_ground_truth(models), kModel0), expected, 1e-12);
+  for (const auto& [models, expected] : cases)
+    expect_relative(ground_truth_rmsd(build_ground_truth(models), kModel0), expected, 1e-12);
   const double all_broken = ground_truth_rmsd(build_ground_truth(std::vector<Conformation>{broken, broken}), kModel0);
   EXPECT_TRUE(std::isnan(all_broken) && !std::signbit(all_broken));
 }
@@ -304,15 +335,22 @@ TEST(GroundTruthRmsds, EachConformationGetsItsOwnValueWhateverTheBatchAndKernel)
   std::mt19937_64 rng(11);
   std::vector<Conformation> pool;
   for (int k = 0; k < 6; ++k) pool.push_back(random_structure(7, rng));
-  std::vector<Conformation> conformations = {
-      random_structure(7, rng), moved(pool[1], rng), line(7, {1, 2, 3}), scaled(random_structure(7, rng), 1e-200),
-      random_structure(7, rng), Conformation(7, Point{4, 4, 4}), scaled(moved(pool[0], rng), 1e200),
-      random_structure(7, rng), moved(pool[3], rng), random_structure(7, rng), random_structure(7, rng)};
+  std::vector<Conformation> conformations = {random_structure(7, rng),
+                                             moved(pool[1], rng),
+                                             line(7, {1, 2, 3}),
+                                             scaled(random_structure(7, rng), 1e-200),
+                                             random_structure(7, rng),
+                                             Conformation(7, Point{4, 4, 4}),
+                                             scaled(moved(pool[0], rng), 1e200),
+                                             random_structure(7, rng),
+                                             moved(pool[3], rng),
+                                             random_structure(7, rng),
+                                             random_structure(7, rng)};
   conformations[9][2].y = kNaN;
   for (int k = 0; k < 8; ++k) conformations.push_back(random_structure(7, rng));  // whole vectors of ordinary ones
   for (std::size_t model_count : {1, 2, 5, 6}) {
     std::vector<Conformation> models(pool.begin(), pool.begin() + model_count);
-    if (model_count >= 5) models[2][3].z = kInf;           // a model that compares as NaN
+    if (model_count >= 5) models[2][3].z = kInf;                  // a model that compares as NaN
     if (model_count >= 6) models[5] = scaled(models[4], 0x1p40);  // and one stored scaled
     const GroundTruth gt = build_ground_truth(models);
     std::vector<std::vector<double>> singles;
@@ -340,7 +378,8 @@ TEST(GroundTruthRmsds, EachConformationGetsItsOwnValueWhateverTheBatchAndKernel)
     }
     for (std::size_t c = 0; c < conformations.size(); ++c) {
       if (!std::isnan(singles.front()[c])) {
-        EXPECT_NEAR(singles.back()[c], singles.front()[c], 1e-12 * std::max(singles.front()[c], radius(conformations[c])));
+        EXPECT_NEAR(singles.back()[c], singles.front()[c],
+                    1e-12 * std::max(singles.front()[c], radius(conformations[c])));
       }
     }
   }
@@ -376,7 +415,9 @@ TEST(Failures, CarryTheSystemMessages) {
   const Conformation three = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
   const Conformation two = {{1, 0, 0}, {0, 1, 0}};
   EXPECT_EQ(failure_of([] { build_ground_truth({}); }), "The ground truth must have at least one model !");
-  EXPECT_EQ(failure_of([&] { build_ground_truth(std::vector<Conformation>{three, three, two}); }),
+  EXPECT_EQ(failure_of([&] {
+              build_ground_truth(std::vector<Conformation>{three, three, two});
+            }),
             "index out of bounds: the len is 2 but the index is 2");
   EXPECT_EQ(failure_of([&] { superposed_rmsd(two, three); }),
             "assertion failed: the conformation has 2 points but the ground-truth model has 3");

@@ -135,7 +135,8 @@ TEST(SamplingDriver, OneResiduePivotGivesTheOrigin) {
 
 TEST(SamplingDriver, UnthermalizedPivotGivesTheStraightWalk) {
   const auto result = collect({6, 2, {Kind::pivot, 0, 10}, LatticeKind::tetrahedral, 1.0, false});
-  const Conformation straight = to_conformation(straight_walk(Lattice(LatticeKind::tetrahedral), 6), 1.0 / std::sqrt(3.0));
+  const Conformation straight =
+      to_conformation(straight_walk(Lattice(LatticeKind::tetrahedral), 6), 1.0 / std::sqrt(3.0));
   EXPECT_EQ(result, (std::vector<Conformation>(2, straight)));
 }
 
@@ -143,9 +144,10 @@ TEST(SamplingDriver, VisitorFailureEndsTheRun) {
   Poll poll;
   int visits = 0;
   const SamplingRun run{10, 100, {Kind::dimerize, 0, 0}, LatticeKind::cubic, 3.8, false};
-  EXPECT_THROW(sample_walks(run, poll, [&](const Conformation&) {
-                 if (++visits == 4) fail("cost failed on walk {}", visits);
-               }),
+  EXPECT_THROW(sample_walks(run, poll,
+                            [&](const Conformation&) {
+                              if (++visits == 4) fail("cost failed on walk {}", visits);
+                            }),
                Panic);
   EXPECT_EQ(visits, 4);
 }

@@ -12,8 +12,8 @@
 #include "tarvex/walks/random.hpp"
 #include "tarvex/walks/straight_walk.hpp"
 #include "tarvex/walks/walk_enumerator.hpp"
-#include "walk_testing.hpp"
 #include "testing/peer.hpp"
+#include "walk_testing.hpp"
 
 namespace tarvex {
 namespace {
@@ -36,7 +36,8 @@ TEST(StraightWalk, ShortWalks) {
 class WalkTest : public ::testing::TestWithParam<LatticeKind> {};
 
 TEST_P(WalkTest, StraightWalkIsValid) {
-  for (std::size_t n : {0, 1, 2, 7, 100}) EXPECT_TRUE(is_valid_walk(GetParam(), straight_walk(Lattice(GetParam()), n), n));
+  for (std::size_t n : {0, 1, 2, 7, 100})
+    EXPECT_TRUE(is_valid_walk(GetParam(), straight_walk(Lattice(GetParam()), n), n));
 }
 
 TEST_P(WalkTest, RandomWalkStepsToNeighbours) {
@@ -220,7 +221,7 @@ TEST_P(EnumerationCountTest, YieldsEverySelfAvoidingWalkOnce) {
 }
 
 std::vector<CountCase> count_cases() {
-  const std::size_t table[6][4] = {{1, 1, 1, 1},       {4, 12, 8, 6},           {12, 132, 56, 30},
+  const std::size_t table[6][4] = {{1, 1, 1, 1},         {4, 12, 8, 6},           {12, 132, 56, 30},
                                    {36, 1404, 392, 150}, {108, 14700, 2648, 726}, {324, 152532, 17960, 3534}};
   std::vector<CountCase> out;
   for (std::size_t n = 1; n <= 6; ++n) {
@@ -232,10 +233,9 @@ std::vector<CountCase> count_cases() {
   return out;
 }
 
-INSTANTIATE_TEST_SUITE_P(KnownCounts, EnumerationCountTest, ::testing::ValuesIn(count_cases()),
-                         [](const auto& test) {
-                           return lattice_label(test.param.kind) + "_" + std::to_string(test.param.n);
-                         });
+INSTANTIATE_TEST_SUITE_P(KnownCounts, EnumerationCountTest, ::testing::ValuesIn(count_cases()), [](const auto& test) {
+  return lattice_label(test.param.kind) + "_" + std::to_string(test.param.n);
+});
 
 TEST(CubicEnumeration, TwoPointWalksComeHighestStepFirst) {
   WalkEnumerator<LatticeKind::cubic> enumerator(2);

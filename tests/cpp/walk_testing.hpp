@@ -20,8 +20,7 @@ inline constexpr LatticeKind kAllLattices[] = {LatticeKind::tetrahedral, Lattice
 inline std::string lattice_label(LatticeKind kind) { return std::string(lattice_name(kind)); }
 
 // Every invariant a produced walk must satisfy (see walk_fault).
-inline ::testing::AssertionResult is_valid_walk(LatticeKind kind, std::span<const LatticePoint> walk,
-                                                std::size_t n) {
+inline ::testing::AssertionResult is_valid_walk(LatticeKind kind, std::span<const LatticePoint> walk, std::size_t n) {
   const std::string fault = walk_fault(kind, walk, n);
   if (!fault.empty()) return ::testing::AssertionFailure() << fault;
   return ::testing::AssertionSuccess();

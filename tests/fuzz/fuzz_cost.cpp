@@ -164,8 +164,8 @@ void run_lua(FuzzedDataProvider& in, LuaState& state, const std::string& name, c
 
 void fuzz_lua(FuzzedDataProvider& in) {
   static const std::string kNames[] = {"f", "cost", "", "_G", "math"};
-  const std::string name = in.ConsumeBool() ? kNames[in.ConsumeIntegralInRange<std::size_t>(0, 4)]
-                                            : in.ConsumeRandomLengthString(8);
+  const std::string name =
+      in.ConsumeBool() ? kNames[in.ConsumeIntegralInRange<std::size_t>(0, 4)] : in.ConsumeRandomLengthString(8);
   const std::string seq = sequence(in);
   std::string body = in.ConsumeRandomLengthString(200);
   // Exponential string growth fills memory within the instruction budget.

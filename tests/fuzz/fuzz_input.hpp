@@ -19,12 +19,12 @@
 namespace tarvex::fuzzing {
 
 // A broken invariant is a finding: abort so that libFuzzer keeps the input.
-#define TARVEX_FUZZ_CHECK(condition)                                                             \
-  do {                                                                                           \
-    if (!(condition)) {                                                                          \
-      std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #condition);  \
-      std::abort();                                                                              \
-    }                                                                                            \
+#define TARVEX_FUZZ_CHECK(condition)                                                         \
+  do {                                                                                       \
+    if (!(condition)) {                                                                      \
+      std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #condition); \
+      std::abort();                                                                          \
+    }                                                                                        \
   } while (0)
 
 // Mostly ordinary coordinates, with the values that break numerical code
@@ -33,9 +33,20 @@ namespace tarvex::fuzzing {
 inline double awkward_double(FuzzedDataProvider& in) {
   constexpr double kInf = std::numeric_limits<double>::infinity();
   static constexpr std::array<double, 14> kSpecial = {
-      0.0, -0.0, std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN(),
-      kInf, -kInf, std::numeric_limits<double>::max(), std::numeric_limits<double>::lowest(),
-      std::numeric_limits<double>::denorm_min(), std::numeric_limits<double>::min(), 1e154, 1e-154, 1.0, 3.8,
+      0.0,
+      -0.0,
+      std::numeric_limits<double>::quiet_NaN(),
+      -std::numeric_limits<double>::quiet_NaN(),
+      kInf,
+      -kInf,
+      std::numeric_limits<double>::max(),
+      std::numeric_limits<double>::lowest(),
+      std::numeric_limits<double>::denorm_min(),
+      std::numeric_limits<double>::min(),
+      1e154,
+      1e-154,
+      1.0,
+      3.8,
   };
   switch (in.ConsumeIntegralInRange<int>(0, 7)) {
     case 0: return kSpecial[in.ConsumeIntegralInRange<std::size_t>(0, kSpecial.size() - 1)];

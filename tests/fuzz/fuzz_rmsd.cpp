@@ -14,8 +14,8 @@
 #include "testing/superposed_rmsd.hpp"
 
 using namespace tarvex;
-using tarvex::testing::superposed_rmsd;
 using tarvex::fuzzing::awkward_point;
+using tarvex::testing::superposed_rmsd;
 
 namespace {
 
@@ -151,7 +151,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<double> portable(out.size());
     detail::batch_portable(gt, points, portable);
     for (std::size_t c = 0; c < out.size(); ++c)
-      TARVEX_FUZZ_CHECK(std::isnan(out[c]) ? std::isnan(portable[c]) : !comparable || close(out[c], portable[c], scale));
+      TARVEX_FUZZ_CHECK(std::isnan(out[c]) ? std::isnan(portable[c])
+                                           : !comparable || close(out[c], portable[c], scale));
   }
   return 0;
 }

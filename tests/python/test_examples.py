@@ -1,8 +1,8 @@
 """Every example run as CI runs it, and the README's Python blocks."""
 
 import json
-import re
 import pathlib
+import re
 import subprocess
 import sys
 

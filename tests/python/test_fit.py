@@ -6,9 +6,9 @@ import math
 
 import numpy as np
 import pytest
+from conftest import DATA
 
 import tarvex
-from conftest import DATA
 
 STEPS = {  # the step vectors of each lattice, for checking walks
     "cubic": [(1, 0, 0), (0, 1, 0), (0, 0, 1), (-1, 0, 0), (0, -1, 0), (0, 0, -1)],

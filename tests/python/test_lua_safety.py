@@ -6,9 +6,9 @@ import sys
 import textwrap
 
 import pytest
+from conftest import interrupted_child
 
 import tarvex
-from conftest import interrupted_child
 
 PRELUDE = textwrap.dedent("""
     import tarvex

@@ -9,10 +9,10 @@ import textwrap
 
 import numpy as np
 import pytest
+from conftest import kabsch_rmsd
 from scipy.stats import rankdata
 
 import tarvex
-from conftest import kabsch_rmsd
 
 LATTICES = ["tetrahedral", "fcc", "bcc", "cubic"]
 

@@ -4,9 +4,9 @@ import math
 
 import numpy as np
 import pytest
+from conftest import kabsch_rmsd, random_rotation
 
 import tarvex
-from conftest import kabsch_rmsd, random_rotation
 
 
 def test_agrees_with_independent_kabsch_on_trpcage(trpcage):

@@ -7,9 +7,9 @@ import textwrap
 
 import numpy as np
 import pytest
+from conftest import interrupted_child
 
 import tarvex
-from conftest import interrupted_child
 
 LATTICES = ["tetrahedral", "fcc", "bcc", "cubic"]
 METHODS = ["pivot", "dimerize", "enumerate"]

@@ -4,10 +4,10 @@ import math
 
 import numpy as np
 import pytest
+from conftest import kabsch_rmsd
 from scipy import stats as scipy_stats
 
 import tarvex
-from conftest import kabsch_rmsd
 
 
 def contact_energy(seq, coords, table, kmin=1, dmax=7.8):

@@ -19,16 +19,14 @@ constexpr int kMaxSweeps = 64;
 }  // namespace
 
 double det3(const Mat3& m) {
-  return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
-         m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+  return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) - m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
          m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
 }
 
 JacobiRotation jacobi_rotation(double zeta) {
   // Past 1e150 zeta squared would overflow; t is then 1 / (2 zeta) to full precision.
-  const double t = std::fabs(zeta) > 1e150
-                       ? 0.5 / zeta
-                       : (zeta >= 0 ? 1.0 : -1.0) / (std::fabs(zeta) + std::sqrt(1 + zeta * zeta));
+  const double t =
+      std::fabs(zeta) > 1e150 ? 0.5 / zeta : (zeta >= 0 ? 1.0 : -1.0) / (std::fabs(zeta) + std::sqrt(1 + zeta * zeta));
   const double c = 1 / std::sqrt(1 + t * t);
   return {c, c * t, t};
 }

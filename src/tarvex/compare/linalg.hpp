@@ -22,9 +22,9 @@ struct JacobiRotation {
 JacobiRotation jacobi_rotation(double zeta);
 
 struct Svd3 {
-  Mat3 u;                        // orthogonal
-  std::array<double, 3> s;       // s[0] >= s[1] >= s[2] >= 0
-  Mat3 v;                        // orthogonal; h = u * diag(s) * transpose(v)
+  Mat3 u;                   // orthogonal
+  std::array<double, 3> s;  // s[0] >= s[1] >= s[2] >= 0
+  Mat3 v;                   // orthogonal; h = u * diag(s) * transpose(v)
 };
 
 // Singular value decomposition by one-sided Jacobi rotations on the columns:

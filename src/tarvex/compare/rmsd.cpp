@@ -76,14 +76,13 @@ using detail::kLanes;
 using detail::kNaN;
 
 [[noreturn]] void length_mismatch(std::size_t conformation, std::size_t model) {
-  fail("assertion failed: the conformation has {} points but the ground-truth model has {}",
-       conformation, model);
+  fail("assertion failed: the conformation has {} points but the ground-truth model has {}", conformation, model);
 }
 
 // Chosen on first use, then a load and an indirect call per batch.
 detail::BatchFunction batch_kernel() {
-  static const detail::BatchFunction chosen = simd::choose<detail::BatchFunction>(&detail::batch_portable,
-                                                                                  detail::avx2_batch());
+  static const detail::BatchFunction chosen =
+      simd::choose<detail::BatchFunction>(&detail::batch_portable, detail::avx2_batch());
   return chosen;
 }
 

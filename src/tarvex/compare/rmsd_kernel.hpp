@@ -256,8 +256,13 @@ class BatchKernel {
       for (std::size_t t = 0; t < tail; ++t) {
         for (std::size_t block = 0; block < blocks; ++block) {
           const std::size_t model = block * kLanes;
-          Pairs pairs{scratch_ + t, gt_.centred.data() + block * 3 * kLanes * n_, first + t, model,
-                      valid_lanes(models - model), true, false};
+          Pairs pairs{scratch_ + t,
+                      gt_.centred.data() + block * 3 * kLanes * n_,
+                      first + t,
+                      model,
+                      valid_lanes(models - model),
+                      true,
+                      false};
           V4 h[9];
           cross_covariance<Ops, false>(n_, pairs.b, pairs.a, pairs.valid, h);
           V4 ga = simd::splat(norm_[0][t]), gb = simd::load(gt_.norms.data() + model);
@@ -287,7 +292,7 @@ class BatchKernel {
     std::size_t conformation, model;
     unsigned valid;  // lanes holding real pairs
     bool by_models;
-    bool scaled;     // the lanes' scales are in scales_
+    bool scaled;  // the lanes' scales are in scales_
   };
 
   static unsigned valid_lanes(std::size_t left) { return left >= kLanes ? 0xfu : (1u << left) - 1; }

@@ -7,11 +7,8 @@
 namespace tarvex {
 
 ContactField::ContactField(const ContactEnergyCost& cost, double scale, LatticeKind lattice)
-    : n_(cost.residues),
-      kmin_(std::size_t(std::min<std::uint64_t>(cost.kmin, cost.residues + 1))),
-      energies_(cost.pair_energies.data()),
-      rule_(lattice_contact_rule(scale, cost.dmax)),
-      dmax_(cost.dmax) {
+    : n_(cost.residues), kmin_(std::size_t(std::min<std::uint64_t>(cost.kmin, cost.residues + 1))),
+      energies_(cost.pair_energies.data()), rule_(lattice_contact_rule(scale, cost.dmax)), dmax_(cost.dmax) {
   // With kmin 0 every point is paired with itself too: a constant no move changes.
   sep_ = std::max<std::size_t>(kmin_, 1);
   row_.resize(n_ + 1, 0);

@@ -7,8 +7,8 @@
 #include <span>
 #include <vector>
 
-#include "tarvex/cost/contact_sum.hpp"
 #include "tarvex/cost/contact_energy.hpp"
+#include "tarvex/cost/contact_sum.hpp"
 #include "tarvex/walks/lattice_point.hpp"
 #include "tarvex/walks/site_table.hpp"
 
@@ -65,8 +65,8 @@ class ContactField {
                const SiteTable* sites = nullptr) const;
 
   // The part of cross that point i (lo <= i < hi) adds, placed at p.
-  double cross_point(std::span<const LatticePoint> walk, std::size_t lo, std::size_t hi, std::size_t i,
-                     LatticePoint p, const SiteTable* sites = nullptr) const;
+  double cross_point(std::span<const LatticePoint> walk, std::size_t lo, std::size_t hi, std::size_t i, LatticePoint p,
+                     const SiteTable* sites = nullptr) const;
 
   // The energy of the pairs among points lo .. hi - 1 placed at `moved`; with
   // band_only, only the pairs a rigid move may change.
@@ -89,7 +89,7 @@ class ContactField {
   std::size_t n_, kmin_;
   std::size_t sep_ = 1;  // the smallest separation of two distinct points that counts
   const double* energies_;
-  std::vector<std::size_t> row_;  // row_[i]: the index of pair (i, i + kmin)
+  std::vector<std::size_t> row_;     // row_[i]: the index of pair (i, i + kmin)
   std::vector<LatticePoint> reach_;  // the offsets that may be in contact, when few
   LatticeContactRule rule_;
   double dmax_;

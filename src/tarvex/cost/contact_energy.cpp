@@ -70,8 +70,8 @@ std::string utf8(char32_t c) {
 
 }  // namespace
 
-ContactEnergyCost build_contact_energy_cost(const EnergyTable& table, std::string_view seq_utf8,
-                                            std::uint64_t kmin, double dmax) {
+ContactEnergyCost build_contact_energy_cost(const EnergyTable& table, std::string_view seq_utf8, std::uint64_t kmin,
+                                            double dmax) {
   const std::vector<char32_t> residues = code_points(seq_utf8);
   const std::size_t n = residues.size();
   ContactEnergyCost cost;
@@ -85,13 +85,10 @@ ContactEnergyCost build_contact_energy_cost(const EnergyTable& table, std::strin
   cost.pair_energies.reserve(pairs);
   for (std::size_t i = 0; i < n && n - i > kmin; ++i) {
     const auto row = table.find(residues[i]);
-    if (row == table.end())
-      fail(messages::kNoContactEnergies, utf8(residues[i]));
+    if (row == table.end()) fail(messages::kNoContactEnergies, utf8(residues[i]));
     for (std::size_t j = i + kmin; j < n; ++j) {
       const auto entry = row->second.find(residues[j]);
-      if (entry == row->second.end())
-        fail(messages::kNoContactEnergy, utf8(residues[i]),
-             utf8(residues[j]));
+      if (entry == row->second.end()) fail(messages::kNoContactEnergy, utf8(residues[i]), utf8(residues[j]));
       cost.pair_energies.push_back(entry->second);
     }
   }

@@ -45,8 +45,8 @@ struct ContactEnergyCost {
 
 // Looks up every pair of seq_utf8's code points in the table, in pair order,
 // failing on the first residue without a row or pair without an entry.
-ContactEnergyCost build_contact_energy_cost(const EnergyTable& table, std::string_view seq_utf8,
-                                            std::uint64_t kmin, double dmax);
+ContactEnergyCost build_contact_energy_cost(const EnergyTable& table, std::string_view seq_utf8, std::uint64_t kmin,
+                                            double dmax);
 
 // The table as a Cost: scored anywhere, walks on their integers, with the
 // change of energy when points move (a ContactField).

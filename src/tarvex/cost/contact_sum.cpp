@@ -114,9 +114,9 @@ struct WalkRule {
     const std::int32_t dx = c.x[i] - c.x[j], dy = c.y[i] - c.y[j], dz = c.z[i] - c.z[j];
     const std::int32_t q = dx * dx + dy * dy + dz * dz;
     const double s = rule.scale;
-    return q <= rule.in || (q <= rule.maybe && within(double(c.x[i]) * s - double(c.x[j]) * s,
-                                                      double(c.y[i]) * s - double(c.y[j]) * s,
-                                                      double(c.z[i]) * s - double(c.z[j]) * s, dmax));
+    return q <= rule.in ||
+           (q <= rule.maybe && within(double(c.x[i]) * s - double(c.x[j]) * s, double(c.y[i]) * s - double(c.y[j]) * s,
+                                      double(c.z[i]) * s - double(c.z[j]) * s, dmax));
   }
 };
 

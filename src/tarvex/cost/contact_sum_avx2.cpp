@@ -1,4 +1,5 @@
-// The contact sum's rows for AVX2: blocks of rows against blocks of columns, the pairs in contact listed and added in pair order.
+// The contact sum's rows for AVX2: blocks of rows against blocks of columns, the pairs in contact listed and added in
+// pair order.
 #define TARVEX_SIMD_AVX2 1
 #include <array>
 
@@ -44,9 +45,7 @@ struct Hits {
   }
 };
 
-inline __m256i column_epi32(const std::int32_t* at) {
-  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
-}
+inline __m256i column_epi32(const std::int32_t* at) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at)); }
 
 inline __m256i norm_epi32(__m256i dx, __m256i dy, __m256i dz) {
   return _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(dx, dx), _mm256_mullo_epi32(dy, dy)),
@@ -60,7 +59,7 @@ inline unsigned at_most(__m256i value, __m256i bound) {
 
 // The gap between one box [lo, hi] and each of eight others, along one axis.
 inline __m256i box_gap_epi32(std::int32_t lo, std::int32_t hi, const std::int32_t* other_lo,
-                                                     const std::int32_t* other_hi) {
+                             const std::int32_t* other_hi) {
   const __m256i below = _mm256_sub_epi32(column_epi32(other_lo), _mm256_set1_epi32(hi));
   const __m256i above = _mm256_sub_epi32(_mm256_set1_epi32(lo), column_epi32(other_hi));
   return _mm256_max_epi32(_mm256_max_epi32(below, above), _mm256_setzero_si256());
@@ -121,9 +120,7 @@ struct PointGeometry {
   __m256d sure, beyond;
   double dmax;
 
-  unsigned near(std::size_t a, std::size_t b) const {
-    return near_four(a, b) | near_four(a, b + 4) << 4;
-  }
+  unsigned near(std::size_t a, std::size_t b) const { return near_four(a, b) | near_four(a, b + 4) << 4; }
 
   unsigned near_four(std::size_t a, std::size_t b) const {
     const __m256d g2 = norm_pd(box_gap_pd(c.lo_x[a], c.hi_x[a], c.lo_x + b, c.hi_x + b),
@@ -153,8 +150,7 @@ struct PointGeometry {
 // of them for all eight rows at once, and each block near enough is loaded
 // once for the eight. The pairs are then listed row by row, so in pair order.
 template <class Geometry, class T>
-double block_rows_avx2(const Blocks<T> c, std::size_t n, const ContactPairs& p,
-                                                      const Geometry& g, bool cull) {
+double block_rows_avx2(const Blocks<T> c, std::size_t n, const ContactPairs& p, const Geometry& g, bool cull) {
   const std::size_t blocks = blocks_of(n);
   const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), length = _mm256_set1_epi32(std::int32_t(n));
   Hits hits{c.hits};
@@ -176,8 +172,8 @@ double block_rows_avx2(const Blocks<T> c, std::size_t n, const ContactPairs& p,
       const __m256i in_chain = _mm256_cmpgt_epi32(length, j);
       for (std::size_t r = 0; r < kBlock; ++r) {
         const std::size_t i = first + r;
-        const __m256i pairs = _mm256_and_si256(
-            in_chain, _mm256_cmpgt_epi32(j, _mm256_set1_epi32(std::int32_t(i + p.kmin) - 1)));
+        const __m256i pairs =
+            _mm256_and_si256(in_chain, _mm256_cmpgt_epi32(j, _mm256_set1_epi32(std::int32_t(i + p.kmin) - 1)));
         const unsigned lanes = unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(pairs)));
         c.lane_masks[r * near + t] = std::uint16_t(g.lanes(i, jb) & (lanes | lanes << 8));
       }
@@ -190,8 +186,8 @@ double block_rows_avx2(const Blocks<T> c, std::size_t n, const ContactPairs& p,
         const std::size_t jb = std::size_t(c.near_blocks[t]) * kBlock;
         unsigned in = masks[t] & 0xFFu;
         for (unsigned maybe = masks[t] >> 8; maybe != 0; maybe &= maybe - 1) [[unlikely]] {
-          if (g.decide(i, jb + unsigned(__builtin_ctz(maybe)))) in |= maybe & -maybe;
-        }
+            if (g.decide(i, jb + unsigned(__builtin_ctz(maybe)))) in |= maybe & -maybe;
+          }
         hits.pack(in, std::uint32_t(row + jb - j0));
       }
       row += n - j0;
@@ -206,8 +202,7 @@ double block_rows_avx2(const Blocks<T> c, std::size_t n, const ContactPairs& p,
 // against the blocks from its first pair on, without the detour through
 // lane masks.
 template <class Geometry, class T>
-double single_rows_avx2(const Blocks<T> c, std::size_t n, const ContactPairs& p,
-                                                       const Geometry& g) {
+double single_rows_avx2(const Blocks<T> c, std::size_t n, const ContactPairs& p, const Geometry& g) {
   const std::size_t blocks = blocks_of(n);
   Hits hits{c.hits};
   double sum = 0.0;
@@ -220,8 +215,8 @@ double single_rows_avx2(const Blocks<T> c, std::size_t n, const ContactPairs& p,
       const unsigned masks = g.lanes(i, jb) & (lanes | lanes << 8);
       unsigned in = masks & 0xFFu;
       for (unsigned maybe = masks >> 8; maybe != 0; maybe &= maybe - 1) [[unlikely]] {
-        if (g.decide(i, jb + unsigned(__builtin_ctz(maybe)))) in |= maybe & -maybe;
-      }
+          if (g.decide(i, jb + unsigned(__builtin_ctz(maybe)))) in |= maybe & -maybe;
+        }
       hits.pack(in, std::uint32_t(row + jb - j0));
     }
     row += n - j0;
@@ -230,14 +225,13 @@ double single_rows_avx2(const Blocks<T> c, std::size_t n, const ContactPairs& p,
   return sum;
 }
 
-double point_rows(const Blocks<double> c, std::size_t n, const ContactPairs& p,
-                                                ContactBand band, bool cull) {
+double point_rows(const Blocks<double> c, std::size_t n, const ContactPairs& p, ContactBand band, bool cull) {
   const PointGeometry geometry{c, _mm256_set1_pd(band.sure), _mm256_set1_pd(band.beyond), p.dmax};
   return n < kCullFrom ? single_rows_avx2(c, n, p, geometry) : block_rows_avx2(c, n, p, geometry, cull);
 }
 
-double walk_rows(const Blocks<std::int32_t> c, std::size_t n, const ContactPairs& p,
-                                                const LatticeContactRule& rule, bool cull) {
+double walk_rows(const Blocks<std::int32_t> c, std::size_t n, const ContactPairs& p, const LatticeContactRule& rule,
+                 bool cull) {
   const WalkGeometry geometry{c, _mm256_set1_epi32(rule.in), _mm256_set1_epi32(rule.maybe), rule.scale, p.dmax};
   return n < kCullFrom ? single_rows_avx2(c, n, p, geometry) : block_rows_avx2(c, n, p, geometry, cull);
 }

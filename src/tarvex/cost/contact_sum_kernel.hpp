@@ -1,4 +1,5 @@
-// What the portable and the AVX2 contact sums share: the blocked columns of a conformation, the band around dmax and the rows' entry points.
+// What the portable and the AVX2 contact sums share: the blocked columns of a conformation, the band around dmax and
+// the rows' entry points.
 //
 // contact_sum.cpp holds the portable rows and the choice of kernel,
 // contact_sum_avx2.cpp the AVX2 rows, in the way simd.hpp describes.

@@ -39,9 +39,7 @@ constexpr const char* kWrongMode = "attempt to load chunk with wrong mode";
 constexpr const char* kBinaryRefused = "attempt to load a binary chunk (only text chunks are accepted)";
 
 // The caller's mode less binary: "t" unless the caller excluded text too.
-const char* text_only(const char* mode) {
-  return mode == nullptr || std::strchr(mode, 't') != nullptr ? "t" : "";
-}
+const char* text_only(const char* mode) { return mode == nullptr || std::strchr(mode, 't') != nullptr ? "t" : ""; }
 
 // With "t" allowed, a wrong mode can only mean a binary chunk: say so.
 int explain_refusal(lua_State* L, int status, const char* allowed) {
@@ -116,7 +114,8 @@ int text_load(lua_State* L) {
   }
   luaL_checktype(L, 1, LUA_TFUNCTION);
   lua_settop(L, 5);  // slot 5 anchors the piece being read
-  return load_result(L, explain_refusal(L, lua_loadx(L, read_piece, nullptr, name ? name : "=(load)", allowed), allowed),
+  return load_result(L,
+                     explain_refusal(L, lua_loadx(L, read_piece, nullptr, name ? name : "=(load)", allowed), allowed),
                      4);
 }
 
@@ -176,22 +175,19 @@ int text_searcher(lua_State* L) {
   const char* filename = search_path(L, name, path);
   if (filename == nullptr) return 1;
   if (explain_refusal(L, luaL_loadfilex(L, filename, "t"), "t") != 0)
-    luaL_error(L, "error loading module '%s' from file '%s':\n\t%s", lua_tostring(L, 1), filename,
-               lua_tostring(L, -1));
+    luaL_error(L, "error loading module '%s' from file '%s':\n\t%s", lua_tostring(L, 1), filename, lua_tostring(L, -1));
   return 1;
 }
 
 // --- Bounded coroutine nesting ---------------------------------------------------
 
 struct CoroutineGuard {
-  int depth;         // counted resumes in progress
-  bool overflowed;   // a resume was refused; the nesting fails as a whole
+  int depth;          // counted resumes in progress
+  bool overflowed;    // a resume was refused; the nesting fails as a whole
   const char* floor;  // resumes need the C stack to reach no lower than this
 };
 
-CoroutineGuard& guard_of(lua_State* L) {
-  return *static_cast<CoroutineGuard*>(lua_touserdata(L, lua_upvalueindex(2)));
-}
+CoroutineGuard& guard_of(lua_State* L) { return *static_cast<CoroutineGuard*>(lua_touserdata(L, lua_upvalueindex(2))); }
 
 // A refused resume raises an error in the coroutine that asked, and every
 // resume it unwinds through raises it again: inside coroutines, resume turns

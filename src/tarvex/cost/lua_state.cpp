@@ -56,8 +56,7 @@ void call_traced(lua_State* L, int nargs, int nresults, int& recorded) {
   const int function = lua_gettop(L) - nargs;
   lua_pushcfunction(L, traceback);
   lua_insert(L, function);
-  if (const int status = lua_pcall(L, nargs, nresults, function); status != 0)
-    raise_recorded(L, status, recorded);
+  if (const int status = lua_pcall(L, nargs, nresults, function); status != 0) raise_recorded(L, status, recorded);
 }
 
 struct ChunkArgs {
@@ -153,12 +152,9 @@ int call_op(lua_State* L) {
 
 std::string_view status_label(int status) {
   switch (status) {
-    case LUA_ERRSYNTAX:
-      return "syntax error: ";
-    case LUA_ERRMEM:
-      return "memory error: ";
-    default:
-      return "runtime error: ";
+    case LUA_ERRSYNTAX: return "syntax error: ";
+    case LUA_ERRMEM: return "memory error: ";
+    default: return "runtime error: ";
   }
 }
 
@@ -244,13 +240,13 @@ double LuaState::call(std::span<const Point> conformation) {
   // Lua tables index with int; no real conformation comes near this.
   if (conformation.size() > static_cast<std::size_t>(INT_MAX))
     fail(messages::kLuaNotFloat, format("{} points do not fit a Lua table", conformation.size()));
-  CallArgs args{function_ref_, sequence_ref_, conformation.data(),
-                static_cast<int>(conformation.size()), 0, LUA_TNIL, 0.0};
-  if (std::string error = protected_run(state_, call_op, args); !error.empty())
-    fail(messages::kLuaNotFloat, error);
+  CallArgs args{
+      function_ref_, sequence_ref_, conformation.data(), static_cast<int>(conformation.size()), 0, LUA_TNIL, 0.0};
+  if (std::string error = protected_run(state_, call_op, args); !error.empty()) fail(messages::kLuaNotFloat, error);
   if (args.type != LUA_TNUMBER)
-    fail(messages::kLuaNotFloat, format("error converting Lua {} to f64 (expected number or string coercible to number)",
-                                        lua_typename(state_, args.type)));
+    fail(messages::kLuaNotFloat,
+         format("error converting Lua {} to f64 (expected number or string coercible to number)",
+                lua_typename(state_, args.type)));
   return args.result;
 }
 

@@ -133,8 +133,10 @@ LuaThread::LuaThread() {
   // 280 MB): past a few, new Lua work is refused rather than the process
   // running out of threads or memory later, somewhere less clear.
   if (const std::size_t stuck = abandoned_threads.load(); stuck >= kMaxAbandoned)
-    fail("{} Lua threads are still stuck in code that could not be interrupted (a loop in a finaliser, or a "
-         "C function that does not return); no new Lua cost can run in this process", stuck);
+    fail(
+        "{} Lua threads are still stuck in code that could not be interrupted (a loop in a finaliser, or a "
+        "C function that does not return); no new Lua cost can run in this process",
+        stuck);
   shared_ = std::make_shared<Shared>();
   pthread_attr_t attributes;
   if (pthread_attr_init(&attributes) != 0) throw std::bad_alloc();
@@ -160,8 +162,7 @@ LuaThread::~LuaThread() {
   if (shared_) settle(Clock::now() + kGrace);
 }
 
-LuaThread::LuaThread(LuaThread&& other) noexcept
-    : shared_(std::move(other.shared_)), thread_(other.thread_) {}
+LuaThread::LuaThread(LuaThread&& other) noexcept : shared_(std::move(other.shared_)), thread_(other.thread_) {}
 
 LuaThread& LuaThread::operator=(LuaThread&& other) noexcept {
   if (this != &other) {

@@ -12,16 +12,14 @@
 namespace tarvex::py {
 
 StatsArguments bind_stats(const char* name, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  auto [seq, gt, cost, sample_size, method, thermalization, autocorrelation, lattice, arc_length, kmin, dmax,
-        pbar] =
+  auto [seq, gt, cost, sample_size, method, thermalization, autocorrelation, lattice, arc_length, kmin, dmax, pbar] =
       bind_arguments(name, args, nargs, kwnames, required("seq", to_text), required("gt", to_structure_list),
                      required("cost", as_object), defaulted("sample_size", to_unsigned, 10000),
                      defaulted("method", to_optional_text, std::nullopt),
                      defaulted("thermalization_factor", to_unsigned, 100),
-                     defaulted("autocorrelation_factor", to_unsigned, 10),
-                     defaulted("lattice", to_text, "tetrahedral"), defaulted("arc_length", to_float, 3.8),
-                     defaulted("kmin", to_unsigned, 1), defaulted("dmax", to_float, 7.8),
-                     defaulted("pbar", to_flag, false));
+                     defaulted("autocorrelation_factor", to_unsigned, 10), defaulted("lattice", to_text, "tetrahedral"),
+                     defaulted("arc_length", to_float, 3.8), defaulted("kmin", to_unsigned, 1),
+                     defaulted("dmax", to_float, 7.8), defaulted("pbar", to_flag, false));
   return {seq,     std::move(gt), cost, sample_size, method, thermalization, autocorrelation,
           lattice, arc_length,    kmin, dmax,        pbar,   std::nullopt};
 }
@@ -32,17 +30,15 @@ std::optional<double> to_optional_float(PyObject* obj) {
 }
 
 StatsArguments bind_sample_scores(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  auto [seq, gt, cost, sample_size, method, thermalization, autocorrelation, lattice, arc_length, kmin, dmax,
-        pbar, temperature] =
-      bind_arguments("sample_scores", args, nargs, kwnames, required("seq", to_text),
-                     required("gt", to_structure_list), required("cost", as_object),
-                     defaulted("sample_size", to_unsigned, 10000),
+  auto [seq, gt, cost, sample_size, method, thermalization, autocorrelation, lattice, arc_length, kmin, dmax, pbar,
+        temperature] =
+      bind_arguments("sample_scores", args, nargs, kwnames, required("seq", to_text), required("gt", to_structure_list),
+                     required("cost", as_object), defaulted("sample_size", to_unsigned, 10000),
                      defaulted("method", to_optional_text, std::nullopt),
                      defaulted("thermalization_factor", to_unsigned, 100),
-                     defaulted("autocorrelation_factor", to_unsigned, 10),
-                     defaulted("lattice", to_text, "tetrahedral"), defaulted("arc_length", to_float, 3.8),
-                     defaulted("kmin", to_unsigned, 1), defaulted("dmax", to_float, 7.8),
-                     defaulted("pbar", to_flag, false),
+                     defaulted("autocorrelation_factor", to_unsigned, 10), defaulted("lattice", to_text, "tetrahedral"),
+                     defaulted("arc_length", to_float, 3.8), defaulted("kmin", to_unsigned, 1),
+                     defaulted("dmax", to_float, 7.8), defaulted("pbar", to_flag, false),
                      defaulted("temperature", to_optional_float, std::optional<double>{}));
   if (temperature && !(*temperature > 0.0 && std::isfinite(*temperature))) {
     PyErr_Format(PyExc_ValueError, "argument 'temperature': the temperature must be a positive finite number, not %R",
@@ -58,9 +54,8 @@ SamplingRun bind_sampling(const char* name, PyObject* const* args, Py_ssize_t na
       bind_arguments(name, args, nargs, kwnames, required("len", to_unsigned),
                      defaulted("sample_size", to_unsigned, 10000), defaulted("method", to_text, "pivot"),
                      defaulted("thermalization_factor", to_unsigned, 10),
-                     defaulted("autocorrelation_factor", to_unsigned, 10),
-                     defaulted("lattice", to_text, "tetrahedral"), defaulted("arc_length", to_float, 3.8),
-                     defaulted("pbar", to_flag, false));
+                     defaulted("autocorrelation_factor", to_unsigned, 10), defaulted("lattice", to_text, "tetrahedral"),
+                     defaulted("arc_length", to_float, 3.8), defaulted("pbar", to_flag, false));
   const SamplingMethod method = parse_method(method_text, false, {thermalization, autocorrelation});
   const LatticeKind lattice = parse_lattice(lattice_text);
   require_walk_memory(n);

@@ -24,8 +24,7 @@ Float64Array new_float64_array(const char* function, std::initializer_list<std::
   PyObject* np = numpy(function);
   PyRef dims = PyRef::check(PyTuple_New(static_cast<Py_ssize_t>(shape.size())));
   Py_ssize_t i = 0;
-  for (std::size_t extent : shape)
-    PyTuple_SET_ITEM(dims.get(), i++, PyRef::check(PyLong_FromSize_t(extent)).release());
+  for (std::size_t extent : shape) PyTuple_SET_ITEM(dims.get(), i++, PyRef::check(PyLong_FromSize_t(extent)).release());
   PyRef array = PyRef::check(PyObject_CallMethod(np, "empty", "Os", dims.get(), "float64"));
   Py_buffer view;
   if (PyObject_GetBuffer(array.get(), &view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) throw ErrorSet{};

@@ -5,20 +5,19 @@
 
 namespace tarvex::py {
 
-void match_arguments(const char* function, const char* const* names, const bool* is_required,
-                     std::size_t count, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                     PyObject** slots) {
+void match_arguments(const char* function, const char* const* names, const bool* is_required, std::size_t count,
+                     PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** slots) {
   const auto total = static_cast<Py_ssize_t>(count);
   if (nargs > total) {
     Py_ssize_t required_count = 0;
     for (std::size_t i = 0; i < count; ++i) required_count += is_required[i] ? 1 : 0;
     const char* verb = nargs == 1 ? "was" : "were";
     if (required_count == total)
-      PyErr_Format(PyExc_TypeError, "%s() takes %zd positional arguments but %zd %s given", function,
-                   total, nargs, verb);
+      PyErr_Format(PyExc_TypeError, "%s() takes %zd positional arguments but %zd %s given", function, total, nargs,
+                   verb);
     else
-      PyErr_Format(PyExc_TypeError, "%s() takes from %zd to %zd positional arguments but %zd %s given",
-                   function, required_count, total, nargs, verb);
+      PyErr_Format(PyExc_TypeError, "%s() takes from %zd to %zd positional arguments but %zd %s given", function,
+                   required_count, total, nargs, verb);
     throw ErrorSet{};
   }
   for (Py_ssize_t i = 0; i < nargs; ++i) slots[i] = args[i];
@@ -38,8 +37,7 @@ void match_arguments(const char* function, const char* const* names, const bool*
       throw ErrorSet{};
     }
     if (slots[match] != nullptr) {
-      PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", function,
-                   names[match]);
+      PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", function, names[match]);
       throw ErrorSet{};
     }
     slots[match] = args[nargs + k];
@@ -72,8 +70,7 @@ void reraise_for_argument(const char* name) {
   PyRef error = take_error();
   PyRef cause(PyException_GetCause(error.get()));
   PyRef message = PyRef::check(PyObject_Str(error.get()));
-  PyRef replacement =
-      PyRef::check(PyUnicode_FromFormat("argument '%s': %U", name, message.get()));
+  PyRef replacement = PyRef::check(PyUnicode_FromFormat("argument '%s': %U", name, message.get()));
   PyRef renamed = PyRef::check(PyObject_CallOneArg(PyExc_TypeError, replacement.get()));
   if (cause) PyException_SetCause(renamed.get(), cause.release());
   restore_error(std::move(renamed));

@@ -99,8 +99,7 @@ bool is_numpy_bool(PyTypeObject* type) {
     PyErr_Clear();
     return false;
   }
-  if (!PyUnicode_Check(module.get()) || PyUnicode_CompareWithASCIIString(module.get(), "numpy") != 0)
-    return false;
+  if (!PyUnicode_Check(module.get()) || PyUnicode_CompareWithASCIIString(module.get(), "numpy") != 0) return false;
   PyRef name = PyRef::check(PyType_GetName(type));
   return PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
          PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0;
@@ -221,8 +220,10 @@ class CoordinateArray {
 namespace {
 
 [[noreturn]] void refuse_memoryview(int rank) {
-  PyErr_Format(PyExc_TypeError, "a memoryview of coordinates must hold float64 or float32 values in %d dimensions, "
-               "the last of length 3", rank);
+  PyErr_Format(PyExc_TypeError,
+               "a memoryview of coordinates must hold float64 or float32 values in %d dimensions, "
+               "the last of length 3",
+               rank);
   throw ErrorSet{};
 }
 

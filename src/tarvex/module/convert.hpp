@@ -16,8 +16,8 @@ namespace tarvex::py {
 
 // Input conversions. Each returns the native value or throws ErrorSet with
 // the Python exception set.
-PyObject* as_object(PyObject* obj);  // the object itself, borrowed for the call
-std::string_view to_text(PyObject* obj);  // valid while obj lives
+PyObject* as_object(PyObject* obj);                               // the object itself, borrowed for the call
+std::string_view to_text(PyObject* obj);                          // valid while obj lives
 std::optional<std::string_view> to_optional_text(PyObject* obj);  // None: no text
 std::uint64_t to_unsigned(PyObject* obj);
 double to_float(PyObject* obj);

@@ -97,10 +97,10 @@ PyRef sample_solutions(PyObject* const* args, Py_ssize_t nargs, PyObject* kwname
 
 PyRef minimize_cost(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   auto [seq, cost_object, lattice_text, arc_length, kmin, dmax, pbar] =
-      bind_arguments("minimize_cost", args, nargs, kwnames, required("seq", to_text),
-                     required("cost", as_object), defaulted("lattice", to_text, "tetrahedral"),
-                     defaulted("arc_length", to_float, 3.8), defaulted("kmin", to_unsigned, 1),
-                     defaulted("dmax", to_float, 7.8), defaulted("pbar", to_flag, false));
+      bind_arguments("minimize_cost", args, nargs, kwnames, required("seq", to_text), required("cost", as_object),
+                     defaulted("lattice", to_text, "tetrahedral"), defaulted("arc_length", to_float, 3.8),
+                     defaulted("kmin", to_unsigned, 1), defaulted("dmax", to_float, 7.8),
+                     defaulted("pbar", to_flag, false));
   const std::unique_ptr<Cost> cost = build_cost(cost_object, std::string(seq), kmin, dmax);
   const LatticeKind lattice = parse_lattice(lattice_text);
   require_walk_memory(walk_length(seq));
@@ -117,8 +117,8 @@ PyRef minimize_cost(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
 PyRef minimize_rmsd(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   auto [models, lattice_text, arc_length, pbar] =
       bind_arguments("minimize_rmsd", args, nargs, kwnames, required("gt", to_structure_list),
-                     defaulted("lattice", to_text, "tetrahedral"),
-                     defaulted("arc_length", to_float, 3.8), defaulted("pbar", to_flag, false));
+                     defaulted("lattice", to_text, "tetrahedral"), defaulted("arc_length", to_float, 3.8),
+                     defaulted("pbar", to_flag, false));
   if (models.empty()) fail(messages::kNoModelsAssertion);
   const LatticeKind lattice = parse_lattice(lattice_text);
   const std::uint64_t n = models.front().size();
@@ -134,8 +134,8 @@ PyRef minimize_rmsd(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
 }
 
 PyRef rmsd(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  auto [sol, models] = bind_arguments("rmsd", args, nargs, kwnames, required("sol", to_structure),
-                                      required("gt", to_structure_list));
+  auto [sol, models] =
+      bind_arguments("rmsd", args, nargs, kwnames, required("sol", to_structure), required("gt", to_structure_list));
   const GroundTruth gt = build_ground_truth(models);
   const double value = [&, &sol = sol] {
     const ReleasedGil released;

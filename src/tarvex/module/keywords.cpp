@@ -12,8 +12,7 @@ namespace tarvex::py {
 
 std::string quoted(std::string_view text) {
   std::string out = "\"";
-  PyRef unicode =
-      PyRef::check(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+  PyRef unicode = PyRef::check(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
   const Py_ssize_t length = PyUnicode_GetLength(unicode.get());
   for (Py_ssize_t i = 0; i < length; ++i) {
     const Py_UCS4 c = PyUnicode_ReadChar(unicode.get(), i);
@@ -43,8 +42,7 @@ std::string quoted(std::string_view text) {
 }
 
 SamplingMethod parse_method(std::string_view text, bool optional, PivotFactors factors) {
-  if (text == "pivot")
-    return {SamplingMethod::Kind::pivot, factors.thermalization, factors.autocorrelation};
+  if (text == "pivot") return {SamplingMethod::Kind::pivot, factors.thermalization, factors.autocorrelation};
   if (text == "dimerize") return {SamplingMethod::Kind::dimerize, 0, 0};
   if (text == "enumerate") return {SamplingMethod::Kind::enumerate, 0, 0};
   if (optional) fail(messages::kUnknownOptionalMethod, quoted(text));

@@ -29,8 +29,7 @@ PyObject* panic_type = nullptr;  // PanicException, created once
 
 PyObject* create_panic_type() {
   if (panic_type == nullptr)
-    panic_type = PyErr_NewExceptionWithDoc("tarvex.PanicException", kPanicDoc,
-                                           PyExc_BaseException, nullptr);
+    panic_type = PyErr_NewExceptionWithDoc("tarvex.PanicException", kPanicDoc, PyExc_BaseException, nullptr);
   return panic_type;
 }
 
@@ -82,10 +81,10 @@ PyObject* entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
   return nullptr;
 }
 
-#define TARVEX_ENTRY(name)                                                        \
-  PyMethodDef {                                                                   \
-    #name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry<name>)), \
-        METH_FASTCALL | METH_KEYWORDS, k_##name##_doc                             \
+#define TARVEX_ENTRY(name)                                                               \
+  PyMethodDef {                                                                          \
+#name, reinterpret_cast < PyCFunction>(reinterpret_cast <void (*)()>(entry <name>)), \
+        METH_FASTCALL | METH_KEYWORDS, k_##name##_doc                                    \
   }
 
 PyMethodDef functions[] = {
@@ -163,9 +162,8 @@ PyMODINIT_FUNC PyInit_tarvex() {
   if (the_module != nullptr) return Py_NewRef(the_module);
   PyRef module(PyModule_Create2(&module_def, 1013));
   if (!module || register_functions(module.get()) < 0) return nullptr;
-  if (remember_main_thread() < 0 || read_thread_count_from_environment() < 0 ||
-      create_scores_type(module.get()) < 0 || create_fit_type(module.get()) < 0 ||
-      create_folded_type(module.get()) < 0 ||
+  if (remember_main_thread() < 0 || read_thread_count_from_environment() < 0 || create_scores_type(module.get()) < 0 ||
+      create_fit_type(module.get()) < 0 || create_folded_type(module.get()) < 0 ||
       PyModule_AddStringConstant(module.get(), "__version__", TARVEX_VERSION) < 0)
     return nullptr;
   route_progress_through_sys_stderr();

@@ -67,8 +67,7 @@ inline void restore_error(PyRef exc) {
   PyErr_SetRaisedException(exc.release());
 #else
   PyObject* value = exc.release();
-  PyErr_Restore(Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(value))), value,
-                PyException_GetTraceback(value));
+  PyErr_Restore(Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(value))), value, PyException_GetTraceback(value));
 #endif
 }
 

@@ -18,8 +18,7 @@ std::string render_exception(const PyRef& exc) {
   if (!exc) return "attempted to fetch exception but none was set";
   std::string text;
   PyRef module(PyImport_ImportModule("traceback"));
-  PyRef lines = module ? PyRef(PyObject_CallMethod(module.get(), "format_exception", "O", exc.get()))
-                       : PyRef();
+  PyRef lines = module ? PyRef(PyObject_CallMethod(module.get(), "format_exception", "O", exc.get())) : PyRef();
   PyRef joined = lines ? PyRef(PyUnicode_Join(nullptr, lines.get())) : PyRef();
   if (!joined) {
     PyErr_Clear();
@@ -60,8 +59,8 @@ class CallableCost final : public HostCost {
   // every call passes as the same object.
   CallableCost(PyObject* callable, std::string_view sequence)
       : callable_(callable),
-        sequence_(PyRef::check(
-            PyUnicode_DecodeUTF8(sequence.data(), static_cast<Py_ssize_t>(sequence.size()), nullptr))) {}
+        sequence_(
+            PyRef::check(PyUnicode_DecodeUTF8(sequence.data(), static_cast<Py_ssize_t>(sequence.size()), nullptr))) {}
   ~CallableCost() override {
     const HeldGil gil;
     sequence_ = PyRef();
@@ -118,8 +117,7 @@ std::optional<EnergyTable> energy_table(PyObject* cost) {
     PyObject* pair = PyList_GET_ITEM(rows.get(), r);
     char32_t residue = 0;
     PyObject* inner = PyTuple_GET_ITEM(pair, 1);
-    if (!single_code_point(PyTuple_GET_ITEM(pair, 0), residue) || !PyDict_Check(inner))
-      return std::nullopt;
+    if (!single_code_point(PyTuple_GET_ITEM(pair, 0), residue) || !PyDict_Check(inner)) return std::nullopt;
     EnergyRow& row = table[residue];
     PyRef entries = dict_items(inner);
     for (Py_ssize_t e = 0; e < PyList_GET_SIZE(entries.get()); ++e) {
@@ -185,9 +183,7 @@ struct PythonCostFailure::Held {
 PythonCostFailure::PythonCostFailure(const std::string& message, PyRef exception)
     : Panic(message), held_(std::make_shared<Held>(exception.release())) {}
 
-PyRef PythonCostFailure::take_exception() const {
-  return PyRef(std::exchange(held_->exception, nullptr));
-}
+PyRef PythonCostFailure::take_exception() const { return PyRef(std::exchange(held_->exception, nullptr)); }
 
 std::unique_ptr<Cost> build_cost(PyObject* cost, std::string seq, std::uint64_t kmin, double dmax) {
   if (PyCallable_Check(cost)) return std::make_unique<CallableCost>(cost, std::move(seq));

@@ -43,7 +43,8 @@ std::vector<unsigned char> seed_bytes(PyObject* value) {
   PyRef bits = PyRef::check(PyObject_CallMethod(index.get(), "bit_length", nullptr));
   const std::size_t length = std::max<std::size_t>(1, (PyLong_AsSize_t(bits.get()) + 7) / 8);
   if (PyErr_Occurred()) throw ErrorSet{};
-  PyRef bytes = PyRef::check(PyObject_CallMethod(index.get(), "to_bytes", "ns", static_cast<Py_ssize_t>(length), "little"));
+  PyRef bytes =
+      PyRef::check(PyObject_CallMethod(index.get(), "to_bytes", "ns", static_cast<Py_ssize_t>(length), "little"));
   const auto* data = reinterpret_cast<const unsigned char*>(PyBytes_AS_STRING(bytes.get()));
   return std::vector<unsigned char>(data, data + PyBytes_GET_SIZE(bytes.get()));
 }
@@ -129,8 +130,8 @@ PyRef score(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   auto [seq, conformations, models, cost_object, kmin, dmax, pbar] =
       bind_arguments("score", args, nargs, kwnames, required("seq", to_text),
                      required("conformations", to_structure_list), required("gt", to_structure_list),
-                     required("cost", as_object), defaulted("kmin", to_unsigned, 1),
-                     defaulted("dmax", to_float, 7.8), defaulted("pbar", to_flag, false));
+                     required("cost", as_object), defaulted("kmin", to_unsigned, 1), defaulted("dmax", to_float, 7.8),
+                     defaulted("pbar", to_flag, false));
   numpy("score");
   const std::unique_ptr<Cost> cost = build_cost(cost_object, std::string(seq), kmin, dmax);
   const GroundTruth gt = build_ground_truth(models);

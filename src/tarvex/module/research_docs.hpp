@@ -17,7 +17,8 @@ inline constexpr char k_seed_doc[] =
     ":type value: int | None, default: None\n";
 
 inline constexpr char k_sample_array_doc[] =
-    "sample_array(len, sample_size=10000, method=\"pivot\", thermalization_factor=10, autocorrelation_factor=10, lattice=\"tetrahedral\", arc_length=3.8, pbar=False)\n"
+    "sample_array(len, sample_size=10000, method=\"pivot\", thermalization_factor=10, autocorrelation_factor=10, "
+    "lattice=\"tetrahedral\", arc_length=3.8, pbar=False)\n"
     "--\n"
     "\n"
     "The walks of sample_solutions as one NumPy array, without a Python object per point.\n"
@@ -29,7 +30,9 @@ inline constexpr char k_sample_array_doc[] =
     ":rtype: numpy.ndarray of float64, C-contiguous, shape (k, len, 3)\n";
 
 inline constexpr char k_sample_scores_doc[] =
-    "sample_scores(seq, gt, cost, sample_size=10000, method=None, thermalization_factor=100, autocorrelation_factor=10, lattice=\"tetrahedral\", arc_length=3.8, kmin=1, dmax=7.8, pbar=False, temperature=None)\n"
+    "sample_scores(seq, gt, cost, sample_size=10000, method=None, thermalization_factor=100, "
+    "autocorrelation_factor=10, lattice=\"tetrahedral\", arc_length=3.8, kmin=1, dmax=7.8, pbar=False, "
+    "temperature=None)\n"
     "--\n"
     "\n"
     "The cost and the RMSD of every sampled conformation, in sampling order.\n"

@@ -45,9 +45,7 @@ PyRef set_num_threads(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames
   return PyRef::borrow(Py_None);
 }
 
-PyObject* get_num_threads(PyObject*, PyObject*) {
-  return PyLong_FromSize_t(thread_count());
-}
+PyObject* get_num_threads(PyObject*, PyObject*) { return PyLong_FromSize_t(thread_count()); }
 
 int read_thread_count_from_environment() {
   const char* text = std::getenv("TARVEX_NUM_THREADS");

@@ -3,14 +3,14 @@
 
 #include <algorithm>
 #include <array>
-#include <unordered_map>
-#include <utility>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <memory>
 #include <span>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "tarvex/cost/contact_delta.hpp"
@@ -78,7 +78,8 @@ struct WindowPaths {
       const LatticePoint from = depth == 0 ? kOrigin : path[depth - 1];
       for (std::size_t i = 0; i < coordination(K); ++i) {
         const LatticePoint p = neighbour<K>(from, i);
-        if (p == kOrigin || std::find(path.begin(), path.begin() + std::ptrdiff_t(depth), p) != path.begin() + std::ptrdiff_t(depth))
+        if (p == kOrigin ||
+            std::find(path.begin(), path.begin() + std::ptrdiff_t(depth), p) != path.begin() + std::ptrdiff_t(depth))
           continue;
         path[depth] = p;
         const std::size_t w = depth;  // points before p
@@ -261,8 +262,10 @@ class BoltzmannChain {
     const std::size_t lo = up ? i + 1 - m : i, hi = lo + m;
     moved_.resize(m);
     for (std::size_t k = 0; k < m; ++k) moved_[up ? m - 1 - k : k] = path_[k];
-    const double before = field_->cross(walk_, lo, hi, walk_.data() + lo, &sites_) + field_->internal(lo, hi, walk_.data() + lo, false);
-    const double after = field_->cross(walk_, lo, hi, moved_.data(), &sites_) + field_->internal(lo, hi, moved_.data(), false);
+    const double before =
+        field_->cross(walk_, lo, hi, walk_.data() + lo, &sites_) + field_->internal(lo, hi, walk_.data() + lo, false);
+    const double after =
+        field_->cross(walk_, lo, hi, moved_.data(), &sites_) + field_->internal(lo, hi, moved_.data(), false);
     const double to = energy_ + (after - before);
     if (!metropolis(energy_, to)) return false;
     place(lo, hi, moved_.data());
@@ -440,7 +443,8 @@ class BoltzmannLadder {
     const double top = kLadderTop * unit;
     std::size_t copies = 1;
     if (temperature < top)
-      copies = std::min(kMaxCopies, std::size_t(1) + std::size_t(std::ceil(std::log(top / temperature) / std::log(kLadderRatio))));
+      copies = std::min(kMaxCopies,
+                        std::size_t(1) + std::size_t(std::ceil(std::log(top / temperature) / std::log(kLadderRatio))));
     for (std::size_t i = 0; i < copies; ++i) {
       ladder_.push_back(copies == 1 ? temperature
                                     : temperature * std::pow(top / temperature, double(i) / double(copies - 1)));

@@ -61,8 +61,8 @@ void run_chain(const SamplingRun& run, double temperature, Cost& cost, Poll& pol
 
 }  // namespace
 
-SampleScores evaluate_boltzmann_samples(const SamplingRun& run, double temperature, Cost& cost,
-                                        const GroundTruth& gt, Poll& poll, Rng& rng) {
+SampleScores evaluate_boltzmann_samples(const SamplingRun& run, double temperature, Cost& cost, const GroundTruth& gt,
+                                        Poll& poll, Rng& rng) {
   if (run.method.kind != SamplingMethod::Kind::pivot) fail("assertion failed: a temperature with the pivot method");
   if (cost.offers_delta()) {
     Evaluation evaluation(run.n, cost, gt, poll, run.scale());

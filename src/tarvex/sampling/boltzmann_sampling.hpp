@@ -16,7 +16,7 @@ namespace tarvex {
 // samples (at least one), every walk scored against gt and with the cost as
 // evaluate_samples does, drawing from rng. A cost with a delta must have
 // finite energies.
-SampleScores evaluate_boltzmann_samples(const SamplingRun& run, double temperature, Cost& cost,
-                                        const GroundTruth& gt, Poll& poll, Rng& rng);
+SampleScores evaluate_boltzmann_samples(const SamplingRun& run, double temperature, Cost& cost, const GroundTruth& gt,
+                                        Poll& poll, Rng& rng);
 
 }  // namespace tarvex

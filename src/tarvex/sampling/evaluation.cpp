@@ -39,16 +39,11 @@ std::size_t batch_size_for(std::size_t points, std::size_t models, bool anywhere
 }  // namespace
 
 Evaluation::Evaluation(std::size_t points, Cost& cost, const GroundTruth& gt, Poll& poll, double scale)
-    : points_(points),
-      cost_(&cost),
-      gt_(&gt),
-      scale_(scale),
-      runs_(cost.runs()),
+    : points_(points), cost_(&cost), gt_(&gt), scale_(scale), runs_(cost.runs()),
       batch_size_(batch_size_for(points, gt.models, runs_ == CostRuns::anywhere)),
       // Enough batches ahead that a worker never waits for the sampler's
       // next one, and the owner helps only when the workers fall behind.
-      max_in_flight_(6 * thread_count() + 1),
-      group_(worker_count(), poll) {}
+      max_in_flight_(6 * thread_count() + 1), group_(worker_count(), poll) {}
 
 Evaluation::~Evaluation() = default;
 
@@ -114,9 +109,7 @@ Evaluation::Batch& Evaluation::open_batch() {
   return *open_;
 }
 
-bool Evaluation::fails_in_order(std::size_t points) const {
-  return points != gt_->points || !cost_->accepts(points);
-}
+bool Evaluation::fails_in_order(std::size_t points) const { return points != gt_->points || !cost_->accepts(points); }
 
 // The single-threaded order exactly: every earlier conformation first, then
 // this one's RMSD, then its cost.

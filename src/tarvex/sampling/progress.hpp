@@ -17,14 +17,15 @@ namespace tarvex {
 class ProgressBar {
  public:
   explicit ProgressBar(std::optional<std::uint64_t> total);  // registers, draws the empty bar
-  ~ProgressBar();  // closes if not yet closed (a failure still ends the line)
+  ~ProgressBar();                                            // closes if not yet closed (a failure still ends the line)
   ProgressBar(const ProgressBar&) = delete;
   ProgressBar& operator=(const ProgressBar&) = delete;
 
   void tick(std::uint64_t items = 1) {
     pending_ += items;
     const Clock::time_point now = Clock::now();
-    if (now < next_redraw_) [[likely]] return;
+    if (now < next_redraw_) [[likely]]
+      return;
     update_and_redraw(now);
   }
 

@@ -10,8 +10,8 @@ namespace tarvex {
 namespace {
 
 // A space, the seven eighth blocks from one eighth up, the full block.
-constexpr std::array<std::string_view, 9> kBarChars{
-    " ", "\u258F", "\u258E", "\u258D", "\u258C", "\u258B", "\u258A", "\u2589", "\u2588"};
+constexpr std::array<std::string_view, 9> kBarChars{" ",      "\u258F", "\u258E", "\u258D", "\u258C",
+                                                    "\u258B", "\u258A", "\u2589", "\u2588"};
 constexpr double kSmoothing = 0.3;
 
 // Terminal widths are counted in characters; the block characters take three
@@ -91,8 +91,7 @@ std::string render_line(const BarState& state, Clock::time_point now, unsigned c
   const std::size_t width = columns > used ? columns - used : 0;
   // Ninths of a character cell filled, exactly.
   const auto units =
-      total == 0 ? std::uint64_t{0}
-                 : static_cast<std::uint64_t>(static_cast<unsigned __int128>(n) * 9 * width / total);
+      total == 0 ? std::uint64_t{0} : static_cast<std::uint64_t>(static_cast<unsigned __int128>(n) * 9 * width / total);
   const std::uint64_t full = units / 9;
 
   std::string line = percent_part;
@@ -117,8 +116,7 @@ std::string render_stream_line(const BarState& state, Clock::time_point now, uns
   return line;
 }
 
-std::string render_redraw(const std::map<std::uint64_t, BarState>& bars, Clock::time_point now,
-                          TerminalSize size) {
+std::string render_redraw(const std::map<std::uint64_t, BarState>& bars, Clock::time_point now, TerminalSize size) {
   if (bars.empty()) return {};
   std::string out = "\x1b[?25l\x1b[1G";
   const std::size_t shown = size.rows > 0 ? size.rows - 1 : 0;

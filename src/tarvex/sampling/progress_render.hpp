@@ -37,8 +37,7 @@ std::string render_line(const BarState& state, Clock::time_point now, unsigned c
 // Everything one redraw writes: the open bars in id order, each padded to
 // the terminal width, with the cursor hidden while drawing and left on the
 // first bar's line.
-std::string render_redraw(const std::map<std::uint64_t, BarState>& bars, Clock::time_point now,
-                          TerminalSize size);
+std::string render_redraw(const std::map<std::uint64_t, BarState>& bars, Clock::time_point now, TerminalSize size);
 
 // One bar's text for a plain stream: a carriage return, then the line laid
 // out for `columns` characters, padded to that width unless it is the last

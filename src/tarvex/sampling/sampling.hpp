@@ -65,8 +65,7 @@ void sample_walks_on(const SamplingRun& run, Rng& rng, Poll& poll, Visitor& visi
   switch (run.method.kind) {
     case SamplingMethod::Kind::pivot: {
       // Thermalization belongs to the set-up and runs before the bar appears.
-      PivotSampler<K> sampler(run.n, rng, run.method.thermalization_factor,
-                              run.method.autocorrelation_factor, poll);
+      PivotSampler<K> sampler(run.n, rng, run.method.thermalization_factor, run.method.autocorrelation_factor, poll);
       draw_samples([&]() -> decltype(auto) { return sampler.next_sample(); });
       break;
     }

@@ -3,8 +3,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <functional>
 #include <cmath>
+#include <functional>
 #include <numbers>
 #include <optional>
 #include <vector>
@@ -140,8 +140,7 @@ struct Follower {
   // The placement from one frame, re-superposed until the walk no longer
   // changes: each round's walk is the closest to the target where the last
   // one put it, so the residual only falls while it moves.
-  void follow(const Target& target, const Mat3& rotation, Point offset, const FitSettings& settings,
-              Outcome& best) {
+  void follow(const Target& target, const Mat3& rotation, Point offset, const FitSettings& settings, Outcome& best) {
     search::place_target(target, rotation, offset, u);
     if (!place(walk, settings)) return;
     for (std::size_t round = 0;; ++round) {
@@ -246,7 +245,8 @@ LatticeWalk fit_on(const std::vector<Target>& targets, std::size_t n, double arc
     std::vector<Target> reversed = chosen;
     for (Target& t : reversed) std::reverse(t.points.begin(), t.points.end());
     for (int end = 0; end < (settings.both_ends ? 2 : 1); ++end) {
-      std::optional<LatticeWalk> walk = search::prefix_beam<K>(end == 0 ? chosen : reversed, width, poll, tick, diversity);
+      std::optional<LatticeWalk> walk =
+          search::prefix_beam<K>(end == 0 ? chosen : reversed, width, poll, tick, diversity);
       if (!walk) continue;
       if (end == 1) std::reverse(walk->begin(), walk->end());
       Follower<K> follower(radius);
@@ -267,8 +267,9 @@ LatticeWalk fit_on(const std::vector<Target>& targets, std::size_t n, double arc
   // Regrowing the first points moves the start off the origin.
   if (settings.refine && best.residual < kUnreachable) {
     // The diamond lattice's three turns per point make long windows cheap.
-    const std::size_t window =
-        settings.window != FitSettings::kByLattice ? settings.window : K == LatticeKind::tetrahedral ? 6 : 3;
+    const std::size_t window = settings.window != FitSettings::kByLattice ? settings.window
+                               : K == LatticeKind::tetrahedral            ? 6
+                                                                          : 3;
     search::refine<K>(targets, walk, window, 4, poll);
     walk = from_origin<K>(std::move(walk));
   }
@@ -294,9 +295,11 @@ void require_fit_memory(LatticeKind lattice, std::size_t beam, std::size_t n) {
     cells += side * side * side;
   }
   // Two rows of points per beam entry; per thread the cells and some sites.
-  require_memory(n, 2 * width * sizeof(LatticePoint) + thread_count() * (4 * cells + 512), "a lattice fit of that many points");
+  require_memory(n, 2 * width * sizeof(LatticePoint) + thread_count() * (4 * cells + 512),
+                 "a lattice fit of that many points");
   // Every extension of a length: its sums against each model the beam uses.
-  require_memory(width, coordination(lattice) * (kBeamModels * sizeof(search::PrefixSums) + 16), "a beam of that width");
+  require_memory(width, coordination(lattice) * (kBeamModels * sizeof(search::PrefixSums) + 16),
+                 "a beam of that width");
 }
 
 LatticeWalk fit_walk(std::span<const Conformation> models, LatticeKind lattice, double arc_length,

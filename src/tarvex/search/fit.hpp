@@ -17,19 +17,19 @@ struct FitSettings {
   std::size_t beam = 0;  // the search's width; 0 chooses one by lattice and length
   bool pbar = false;
   // What the benchmark switches off to show what each part adds.
-  bool placements = true;       // placements from many frames, followed by re-superposition
-  std::size_t frames = 0;       // placements followed per model; 0: by beam
-  std::size_t rounds = 8;       // re-superpositions per placement
+  bool placements = true;  // placements from many frames, followed by re-superposition
+  std::size_t frames = 0;  // placements followed per model; 0: by beam
+  std::size_t rounds = 8;  // re-superpositions per placement
   std::size_t repair_width = 8;
-  bool prefix = true;           // the beam over prefix RMSDs
-  bool both_ends = true;        // the beam grown from either end of the chain
+  bool prefix = true;     // the beam over prefix RMSDs
+  bool both_ends = true;  // the beam grown from either end of the chain
   // The beam's diversity: at most per_tail prefixes ending in the same
   // `tail` points.
   std::size_t tail = kByLattice, per_tail = kByLattice;
-  bool polish = true;           // its walk followed as a placement
-  bool refine = true;           // short windows regrown
+  bool polish = true;               // its walk followed as a placement
+  bool refine = true;               // short windows regrown
   std::size_t window = kByLattice;  // the longest window regrown
-  bool exact = true;            // short chains by branch and bound
+  bool exact = true;                // short chains by branch and bound
 };
 
 // Fails with MemoryExceeded, before any work, when a fit of n points cannot

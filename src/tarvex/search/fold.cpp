@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -96,8 +96,7 @@ Folded fold_on(std::size_t n, double arc_length, Cost& cost, const FoldSettings&
   const double low = (settings.low > 0 ? settings.low : pulls ? kLow : kLowWithoutPulls) * unit;
   const double high = (settings.high > 0 ? settings.high : pulls ? kHigh : kHighWithoutPulls) * unit;
   std::vector<double> ladder(r);
-  for (std::size_t i = 0; i < r; ++i)
-    ladder[i] = r == 1 ? low : low * std::pow(high / low, double(i) / double(r - 1));
+  for (std::size_t i = 0; i < r; ++i) ladder[i] = r == 1 ? low : low * std::pow(high / low, double(i) / double(r - 1));
   std::vector<std::unique_ptr<Replica<K>>> replicas;
   // at[t]: the replica at temperature t.
   std::vector<std::size_t> at(r);

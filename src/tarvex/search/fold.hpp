@@ -13,16 +13,16 @@
 namespace tarvex {
 
 struct FoldSettings {
-  std::uint64_t sweeps = 0;        // sweeps of n moves per replica; 0 chooses by length
-  std::optional<double> target;    // stop once a walk costs this much or less
+  std::uint64_t sweeps = 0;      // sweeps of n moves per replica; 0 chooses by length
+  std::optional<double> target;  // stop once a walk costs this much or less
   bool pbar = false;
-  std::size_t replicas = 0;        // 0: the default ladder
-  double low = 0.0, high = 0.0;    // the ladder's ends in units of the cost's scale; 0: defaults
+  std::size_t replicas = 0;      // 0: the default ladder
+  double low = 0.0, high = 0.0;  // the ladder's ends in units of the cost's scale; 0: defaults
 };
 
 struct Folded {
-  LatticeWalk walk;  // from the origin
-  double cost;       // the cost of the walk's conformation at arc_length
+  LatticeWalk walk;      // from the origin
+  double cost;           // the cost of the walk's conformation at arc_length
   std::uint64_t sweeps;  // the sweeps run (fewer than asked when the target was reached)
 };
 

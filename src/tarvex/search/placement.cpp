@@ -33,14 +33,16 @@ SiteColumn site_column(int x, int y) {
 
 template <LatticeKind K>
 Placement<K>::Placement(double radius)
-    : radius_(radius), half_(int(std::ceil(radius)) + 1), box_(std::size_t(2 * half_ + 1) * (2 * half_ + 1) * (2 * half_ + 1)) {}
+    : radius_(radius), half_(int(std::ceil(radius)) + 1),
+      box_(std::size_t(2 * half_ + 1) * (2 * half_ + 1) * (2 * half_ + 1)) {}
 
 template <LatticeKind K>
 std::uint32_t Placement<K>::site_at(std::size_t layer, LatticePoint q) const {
   const LatticePoint d = q - centre_[layer];
   if (std::abs(d.x) > half_ || std::abs(d.y) > half_ || std::abs(d.z) > half_) return UINT32_MAX;
   const std::size_t side = 2 * std::size_t(half_) + 1;
-  const std::size_t cell = (std::size_t(d.x + half_) * side + std::size_t(d.y + half_)) * side + std::size_t(d.z + half_);
+  const std::size_t cell =
+      (std::size_t(d.x + half_) * side + std::size_t(d.y + half_)) * side + std::size_t(d.z + half_);
   // The cell may hold an index left from an earlier target: it counts only if
   // it names a site of this layer at this point, which is then the truth.
   const std::uint32_t s = cell_[layer * box_ + cell];
@@ -116,7 +118,8 @@ double Placement<K>::place(std::span<const Point> u, LatticeWalk& walk) {
         clean = false;
         std::size_t keep = a;
         for (std::size_t k = a + 1; k < b; ++k)
-          if (cost_[site_at(clashes_[k].layer, clashes_[k].point)] < cost_[site_at(clashes_[keep].layer, clashes_[keep].point)])
+          if (cost_[site_at(clashes_[k].layer, clashes_[k].point)] <
+              cost_[site_at(clashes_[keep].layer, clashes_[keep].point)])
             keep = k;
         for (std::size_t k = a; k < b; ++k)
           if (k != keep) cost_[site_at(clashes_[k].layer, clashes_[k].point)] = kUnreachable;

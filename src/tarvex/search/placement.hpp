@@ -55,14 +55,14 @@ class Placement {
   double walk_cost(const LatticeWalk& walk) const;
 
   double radius_;
-  int half_;             // the box around each target point spans [-half_, half_]^3
-  std::size_t box_;      // (2 half_ + 1)^3
+  int half_;                          // the box around each target point spans [-half_, half_]^3
+  std::size_t box_;                   // (2 half_ + 1)^3
   std::vector<std::uint32_t> first_;  // layer i's sites are [first_[i], first_[i + 1])
   std::vector<LatticePoint> centre_;  // the box centre of each layer
   std::vector<LatticePoint> sites_;
   std::vector<double> cost_, to_go_;
-  std::vector<std::uint32_t> next_;   // the best site of the next layer
-  std::vector<std::uint32_t> cell_;   // per layer and box cell: a site index (checked on use)
+  std::vector<std::uint32_t> next_;  // the best site of the next layer
+  std::vector<std::uint32_t> cell_;  // per layer and box cell: a site index (checked on use)
 
   struct Prefix {
     double cost;         // of its points

@@ -101,7 +101,7 @@ inline constexpr auto kImage = [] {
 using Stabiliser = std::uint32_t;  // bit g: rotation g fixes every point so far
 
 template <LatticeKind K>
-constexpr Stabiliser kAllRotations = Stabiliser((std::uint64_t{1} << kRotationCount<K>) - 1);
+constexpr Stabiliser kAllRotations = Stabiliser((std::uint64_t{1} << kRotationCount<K>)-1);
 
 // Orderly growth: of the steps a rotation fixing the prefix maps onto each
 // other, only the lowest index is taken, so each walk is grown once up to
@@ -131,7 +131,8 @@ struct Child {
 };
 
 bool child_before(const Child& a, const Child& b) {
-  return a.residual < b.residual || (a.residual == b.residual && (a.parent < b.parent || (a.parent == b.parent && a.step < b.step)));
+  return a.residual < b.residual ||
+         (a.residual == b.residual && (a.parent < b.parent || (a.parent == b.parent && a.step < b.step)));
 }
 
 // The children of one prefix (all models' sums and the smallest residual).
@@ -221,7 +222,8 @@ std::optional<LatticeWalk> prefix_beam(std::span<const Target> ts, std::size_t w
     // selection as a full sort).
     const auto select = [&](std::size_t first, std::size_t last) {
       if (last < order.size())
-        std::nth_element(order.begin() + std::ptrdiff_t(first), order.begin() + std::ptrdiff_t(last), order.end(), before);
+        std::nth_element(order.begin() + std::ptrdiff_t(first), order.begin() + std::ptrdiff_t(last), order.end(),
+                         before);
       std::sort(order.begin() + std::ptrdiff_t(first), order.begin() + std::ptrdiff_t(last), before);
     };
     const std::size_t keep = std::min(width, order.size());
@@ -334,7 +336,8 @@ class BranchAndBound {
     if ((visited_ += count) > budget_) return false;
     const std::span<const double> res = grow_.residuals.compute();
     for (std::size_t c = 0; c < count; ++c) {
-      children[c].residual = *std::min_element(res.begin() + std::ptrdiff_t(c * m_), res.begin() + std::ptrdiff_t((c + 1) * m_));
+      children[c].residual =
+          *std::min_element(res.begin() + std::ptrdiff_t(c * m_), res.begin() + std::ptrdiff_t((c + 1) * m_));
       children[c].parent = std::uint32_t(c);
     }
     std::sort(children.begin(), children.begin() + std::ptrdiff_t(count), child_before);
@@ -376,9 +379,9 @@ ExactResult exact_fit(std::span<const Target> targets, double bound, std::uint64
   return BranchAndBound<K>(targets, bound, budget, poll).run();
 }
 
-#define TARVEX_INSTANTIATE(K)                                                                            \
-  template std::optional<LatticeWalk> prefix_beam<K>(std::span<const Target>, std::size_t, Poll&,           \
-                                                     const std::function<void()>&, BeamDiversity);        \
+#define TARVEX_INSTANTIATE(K)                                                                      \
+  template std::optional<LatticeWalk> prefix_beam<K>(std::span<const Target>, std::size_t, Poll&,  \
+                                                     const std::function<void()>&, BeamDiversity); \
   template ExactResult exact_fit<K>(std::span<const Target>, double, std::uint64_t, Poll&);
 TARVEX_INSTANTIATE(LatticeKind::tetrahedral)
 TARVEX_INSTANTIATE(LatticeKind::fcc)

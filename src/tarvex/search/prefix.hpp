@@ -28,8 +28,8 @@ struct PrefixSums {
 // A target with its running sums, prefix m covering points [0, m).
 struct PrefixTarget {
   std::vector<Point> points;
-  std::vector<Point> sum;     // sum[m]: of the first m points
-  std::vector<double> norm;   // norm[m]: of their squared norms
+  std::vector<Point> sum;    // sum[m]: of the first m points
+  std::vector<double> norm;  // norm[m]: of their squared norms
 
   explicit PrefixTarget(const Target& target);
 };

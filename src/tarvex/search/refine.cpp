@@ -150,7 +150,8 @@ double refine(std::span<const Target> targets, LatticeWalk& walk, std::size_t wi
   return refiner.current();
 }
 
-template double refine<LatticeKind::tetrahedral>(std::span<const Target>, LatticeWalk&, std::size_t, std::size_t, Poll&);
+template double refine<LatticeKind::tetrahedral>(std::span<const Target>, LatticeWalk&, std::size_t, std::size_t,
+                                                 Poll&);
 template double refine<LatticeKind::fcc>(std::span<const Target>, LatticeWalk&, std::size_t, std::size_t, Poll&);
 template double refine<LatticeKind::bcc>(std::span<const Target>, LatticeWalk&, std::size_t, std::size_t, Poll&);
 template double refine<LatticeKind::cubic>(std::span<const Target>, LatticeWalk&, std::size_t, std::size_t, Poll&);

@@ -18,8 +18,7 @@ struct SampleStatistics {
 // costs[i] and rmsds[i] belong to sample i. Spearman's correlation of the
 // two, then the extremes and means of each (the first of equal values, see
 // scan_extremes). Lists of different lengths or an empty sample fail.
-SampleStatistics sample_statistics(std::span<const double> costs, std::span<const double> rmsds,
-                                   Poll* poll = nullptr);
+SampleStatistics sample_statistics(std::span<const double> costs, std::span<const double> rmsds, Poll* poll = nullptr);
 
 struct Extremes {
   std::size_t i_min, i_max;

@@ -111,16 +111,21 @@ constexpr unsigned char kSchedule[12][16] = {
 };
 
 inline void mix(std::uint64_t* v, int a, int b, int c, int d, std::uint64_t x, std::uint64_t y) {
-  v[a] += v[b] + x; v[d] = std::rotr(v[d] ^ v[a], 32);
-  v[c] += v[d];     v[b] = std::rotr(v[b] ^ v[c], 24);
-  v[a] += v[b] + y; v[d] = std::rotr(v[d] ^ v[a], 16);
-  v[c] += v[d];     v[b] = std::rotr(v[b] ^ v[c], 63);
+  v[a] += v[b] + x;
+  v[d] = std::rotr(v[d] ^ v[a], 32);
+  v[c] += v[d];
+  v[b] = std::rotr(v[b] ^ v[c], 24);
+  v[a] += v[b] + y;
+  v[d] = std::rotr(v[d] ^ v[a], 16);
+  v[c] += v[d];
+  v[b] = std::rotr(v[b] ^ v[c], 63);
 }
 
 }  // namespace
 
 Blake2b::Blake2b(std::size_t out_bytes, std::span<const unsigned char> key) : out_bytes_(out_bytes) {
-  if (out_bytes < 1 || out_bytes > 64 || key.size() > 64) fail("BLAKE2b of {} bytes with a key of {}", out_bytes, key.size());
+  if (out_bytes < 1 || out_bytes > 64 || key.size() > 64)
+    fail("BLAKE2b of {} bytes with a key of {}", out_bytes, key.size());
   for (int i = 0; i < 8; ++i) h_[i] = kIv[i];
   h_[0] ^= 0x01010000 ^ (std::uint64_t(key.size()) << 8) ^ out_bytes;
   if (!key.empty()) {

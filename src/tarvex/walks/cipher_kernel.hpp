@@ -55,10 +55,14 @@ template <int N>
 
 template <int A, int B, int C, int D>
 [[gnu::always_inline]] inline void quarter(Vec* x) {
-  x[A] += x[B]; rotl_xor<16>(x[D], x[A]);
-  x[C] += x[D]; rotl_xor<12>(x[B], x[C]);
-  x[A] += x[B]; rotl_xor<8>(x[D], x[A]);
-  x[C] += x[D]; rotl_xor<7>(x[B], x[C]);
+  x[A] += x[B];
+  rotl_xor<16>(x[D], x[A]);
+  x[C] += x[D];
+  rotl_xor<12>(x[B], x[C]);
+  x[A] += x[B];
+  rotl_xor<8>(x[D], x[A]);
+  x[C] += x[D];
+  rotl_xor<7>(x[B], x[C]);
 }
 
 // Blocks of the given input states (one per lane) into out, 64 bytes each.

@@ -38,20 +38,45 @@ inline constexpr std::array<LatticePoint, coordination(K)> kSteps{};
 
 template <>
 inline constexpr std::array<LatticePoint, 4> kSteps<LatticeKind::tetrahedral> = {{
-    {-1, 1, 1}, {1, -1, 1}, {1, 1, -1}, {-1, -1, -1},
+    {-1, 1, 1},
+    {1, -1, 1},
+    {1, 1, -1},
+    {-1, -1, -1},
 }};
 template <>
 inline constexpr std::array<LatticePoint, 12> kSteps<LatticeKind::fcc> = {{
-    {1, 1, 0}, {1, -1, 0}, {1, 0, 1}, {1, 0, -1}, {-1, 1, 0}, {-1, -1, 0},
-    {-1, 0, 1}, {-1, 0, -1}, {0, 1, 1}, {0, 1, -1}, {0, -1, 1}, {0, -1, -1},
+    {1, 1, 0},
+    {1, -1, 0},
+    {1, 0, 1},
+    {1, 0, -1},
+    {-1, 1, 0},
+    {-1, -1, 0},
+    {-1, 0, 1},
+    {-1, 0, -1},
+    {0, 1, 1},
+    {0, 1, -1},
+    {0, -1, 1},
+    {0, -1, -1},
 }};
 template <>
 inline constexpr std::array<LatticePoint, 8> kSteps<LatticeKind::bcc> = {{
-    {1, 1, 1}, {-1, 1, 1}, {1, -1, 1}, {1, 1, -1}, {1, -1, -1}, {-1, 1, -1}, {-1, -1, 1}, {-1, -1, -1},
+    {1, 1, 1},
+    {-1, 1, 1},
+    {1, -1, 1},
+    {1, 1, -1},
+    {1, -1, -1},
+    {-1, 1, -1},
+    {-1, -1, 1},
+    {-1, -1, -1},
 }};
 template <>
 inline constexpr std::array<LatticePoint, 6> kSteps<LatticeKind::cubic> = {{
-    {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {-1, 0, 0}, {0, -1, 0}, {0, 0, -1},
+    {1, 0, 0},
+    {0, 1, 0},
+    {0, 0, 1},
+    {-1, 0, 0},
+    {0, -1, 0},
+    {0, 0, -1},
 }};
 
 template <LatticeKind K>
@@ -101,7 +126,9 @@ inline constexpr std::array<std::uint8_t, coordination(K)> kReverseStep = [] {
 // sublattices by the parity of x + y + z (then a walk's point i has the parity
 // of i). Together they tell which earlier points a new point can coincide with.
 template <LatticeKind K>
-inline constexpr std::size_t kGirth = K == LatticeKind::tetrahedral ? 6 : K == LatticeKind::fcc ? 3 : 4;
+inline constexpr std::size_t kGirth = K == LatticeKind::tetrahedral ? 6
+                                      : K == LatticeKind::fcc       ? 3
+                                                                    : 4;
 template <LatticeKind K>
 inline constexpr bool kBipartite = K != LatticeKind::fcc;
 

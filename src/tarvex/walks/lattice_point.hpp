@@ -36,8 +36,8 @@ inline constexpr LatticePoint kOrigin{0, 0, 0};
 // multiply-xorshift of the packed coordinates whose top bits index the table,
 // which spreads the arithmetic progressions that straight stretches make.
 inline std::size_t hash_slot(LatticePoint p, int shift) {
-  std::uint64_t h = (std::uint64_t(std::uint32_t(p.x)) | std::uint64_t(std::uint32_t(p.y)) << 32) *
-                    0x9E3779B97F4A7C15ull;
+  std::uint64_t h =
+      (std::uint64_t(std::uint32_t(p.x)) | std::uint64_t(std::uint32_t(p.y)) << 32) * 0x9E3779B97F4A7C15ull;
   h ^= std::uint64_t(std::uint32_t(p.z)) * 0xC2B2AE3D27D4EB4Full;
   h ^= h >> 31;
   h *= 0xBF58476D1CE4E5B9ull;

@@ -14,7 +14,8 @@ namespace {
 
 bool attempt_portable(PairwiseWalk& w, std::size_t site, SignedPermutation g) { return pairwise_attempt(w, site, g); }
 
-void run_portable(PairwiseWalk& w, std::uint64_t count, Rng& rng, Poll& poll, std::span<const SignedPermutation> codes) {
+void run_portable(PairwiseWalk& w, std::uint64_t count, Rng& rng, Poll& poll,
+                  std::span<const SignedPermutation> codes) {
   pairwise_run(w, count, rng, poll, codes);
 }
 
@@ -49,8 +50,8 @@ PivotPairwise::PivotPairwise(std::span<const LatticePoint> walk, Kernel kernel) 
     const std::int32_t lo = tail ? site + 1 : 0, hi = tail ? n : site;
     const std::int32_t fixed_lo = tail ? 0 : site + 1, fixed_hi = tail ? site : n;
     const std::int32_t groups = (fixed_hi - fixed_lo + 7) / 8;
-    walk_.plans.push_back({tail ? site + 1 : site - 8, lo, hi, tail ? fixed_hi - 8 * groups : fixed_lo,
-                           (hi - lo + 7) / 8, groups, tail});
+    walk_.plans.push_back(
+        {tail ? site + 1 : site - 8, lo, hi, tail ? fixed_hi - 8 * groups : fixed_lo, (hi - lo + 7) / 8, groups, tail});
   }
   for (std::size_t i = 0; i < walk.size(); ++i) {
     walk_.column(W::kX)[i] = walk[i].x;
@@ -72,7 +73,8 @@ void PivotPairwise::write(LatticeWalk& out) const {
   out.resize(n);
   LatticePoint* to = out.data();
   for (std::size_t i = 0; i < n; ++i) {
-    to[i] = LatticePoint{detail::negate_if(x[i], nx), detail::negate_if(y[i], ny), detail::negate_if(z[i], nz)} + offset;
+    to[i] =
+        LatticePoint{detail::negate_if(x[i], nx), detail::negate_if(y[i], ny), detail::negate_if(z[i], nz)} + offset;
   }
 }
 

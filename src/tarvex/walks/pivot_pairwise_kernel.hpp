@@ -90,7 +90,7 @@ inline constexpr auto kConjugates = [] {
     negate[r] = splat8(mask);
     shift[r] = splat8(std::uint32_t(x[r * stride + s]) - ((std::uint32_t(source[r][s]) ^ mask) - mask));
   }
-  const auto moved = [&](std::ptrdiff_t j, U8 (&p)[3]) {
+  const auto moved = [&](std::ptrdiff_t j, U8(&p)[3]) {
     for (int r = 0; r < 3; ++r) p[r] = ((load8(source[r] + j) ^ negate[r]) - negate[r]) + shift[r];
     return key_of(p[0], p[1], p[2]);
   };

@@ -59,9 +59,7 @@ class PointSet {
     std::uint32_t stamp = 0;
   };
 
-  std::size_t slot_of(LatticePoint p) const {
-    return hash_slot(p, shift_);
-  }
+  std::size_t slot_of(LatticePoint p) const { return hash_slot(p, shift_); }
 
   std::vector<Slot> slots_;
   std::uint32_t stamp_ = 0;

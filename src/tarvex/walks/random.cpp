@@ -10,9 +10,7 @@
 
 namespace tarvex {
 
-Rng::Rng() : from_os_(true) {
-  cipher::os_entropy(key_);
-}
+Rng::Rng() : from_os_(true) { cipher::os_entropy(key_); }
 
 Rng Rng::seeded(std::uint64_t seed) {
   Rng rng{Deterministic{}};

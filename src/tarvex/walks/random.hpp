@@ -28,14 +28,16 @@ class Rng {
   static Rng keyed(std::span<const unsigned char> seed);
 
   std::uint64_t next() {
-    if (pos_ == kWords) [[unlikely]] refill();
+    if (pos_ == kWords) [[unlikely]]
+      refill();
     return block_[pos_++];
   }
 
   // Uniform on [low, high) without modulo bias: Lemire's multiply-shift, with
   // the rare rejection that makes every value equally likely.
   std::uint64_t uniform(std::uint64_t low, std::uint64_t high) {
-    if (high <= low) [[unlikely]] fail("cannot sample empty range");
+    if (high <= low) [[unlikely]]
+      fail("cannot sample empty range");
     const std::uint64_t range = high - low;
     unsigned __int128 product = static_cast<unsigned __int128>(next()) * range;
     auto fraction = static_cast<std::uint64_t>(product);

@@ -38,9 +38,9 @@ class SawTree {
   // minimum, and two boxes are apart when some lo plus the other's -hi is > 0.
   // One cache line per node, holding everything a descent reads.
   struct alignas(64) Node {
-    std::int32_t box[6];   // every point, from the anchor
-    LatticePoint end;      // the last point, from the anchor
-    LatticePoint split;    // the left child's last point, where the right child's anchor is
+    std::int32_t box[6];  // every point, from the anchor
+    LatticePoint end;     // the last point, from the anchor
+    LatticePoint split;   // the left child's last point, where the right child's anchor is
     std::int32_t left, right, count;
     SignedPermutation sym;
   };
@@ -77,7 +77,7 @@ class SawTree {
   // The nodes from the root down to the one whose split is the pivot.
   std::vector<std::int32_t> path_;
   std::vector<Piece> staying_, moving_;
-  std::vector<Pair> pending_;  // the clash test's work list
+  std::vector<Pair> pending_;             // the clash test's work list
   mutable std::vector<Descent> descent_;  // write()'s
 };
 

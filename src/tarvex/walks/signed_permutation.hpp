@@ -23,7 +23,12 @@ inline constexpr std::size_t kSignedPermutations = 48;
 namespace detail {
 
 inline constexpr std::array<std::array<std::uint8_t, 3>, 6> kAxisOrders = {{
-    {0, 1, 2}, {0, 2, 1}, {1, 0, 2}, {1, 2, 0}, {2, 0, 1}, {2, 1, 0},
+    {0, 1, 2},
+    {0, 2, 1},
+    {1, 0, 2},
+    {1, 2, 0},
+    {2, 0, 1},
+    {2, 1, 0},
 }};
 
 constexpr Symmetry matrix_of(SignedPermutation c) {
@@ -118,7 +123,9 @@ constexpr SignedPermutation inverse_of(SignedPermutation a) { return detail::kIn
 // matrix is an internal fault.
 constexpr SignedPermutation signed_permutation(const Symmetry& s) {
   const unsigned c = detail::code_of(s);
-  if (c >= kSignedPermutations) fail("pivot symmetry {} {} {} / {} {} {} / {} {} {} is not a signed permutation", s.m[0], s.m[1], s.m[2], s.m[3], s.m[4], s.m[5], s.m[6], s.m[7], s.m[8]);
+  if (c >= kSignedPermutations)
+    fail("pivot symmetry {} {} {} / {} {} {} / {} {} {} is not a signed permutation", s.m[0], s.m[1], s.m[2], s.m[3],
+         s.m[4], s.m[5], s.m[6], s.m[7], s.m[8]);
   return SignedPermutation(c);
 }
 

@@ -73,9 +73,7 @@ class SiteTable {
     std::uint32_t index = kEmpty;
   };
 
-  std::size_t slot_of(LatticePoint p) const {
-    return hash_slot(p, shift_);
-  }
+  std::size_t slot_of(LatticePoint p) const { return hash_slot(p, shift_); }
 
   std::vector<Slot> slots_;
   int shift_ = 64;

@@ -46,11 +46,10 @@ constexpr Symmetry negated(const Symmetry& s) {
 
 // The 24 rotations of the cube, in the order the pivot sampler draws from.
 inline constexpr std::array<Symmetry, 24> kRotations = {
-    image(1, 2, 3),    image(-1, -2, 3),  image(-1, 2, -3),  image(1, -2, -3),  image(3, 1, 2),
-    image(3, -1, -2),  image(-3, -1, 2),  image(-3, 1, -2),  image(2, 3, 1),    image(-2, 3, -1),
-    image(2, -3, -1),  image(-2, -3, 1),  image(2, 1, -3),   image(-2, -1, -3), image(2, -1, 3),
-    image(-2, 1, 3),   image(1, 3, -2),   image(-1, 3, 2),   image(-1, -3, -2), image(1, -3, 2),
-    image(3, 2, -1),   image(3, -2, 1),   image(-3, 2, 1),   image(-3, -2, -1),
+    image(1, 2, 3),    image(-1, -2, 3),  image(-1, 2, -3), image(1, -2, -3), image(3, 1, 2),   image(3, -1, -2),
+    image(-3, -1, 2),  image(-3, 1, -2),  image(2, 3, 1),   image(-2, 3, -1), image(2, -3, -1), image(-2, -3, 1),
+    image(2, 1, -3),   image(-2, -1, -3), image(2, -1, 3),  image(-2, 1, 3),  image(1, 3, -2),  image(-1, 3, 2),
+    image(-1, -3, -2), image(1, -3, 2),   image(3, 2, -1),  image(3, -2, 1),  image(-3, 2, 1),  image(-3, -2, -1),
 };
 
 constexpr std::array<Symmetry, 48> cube_group() {
@@ -66,9 +65,8 @@ constexpr std::array<Symmetry, 48> cube_group() {
 // followed by the twelve improper elements that keep it.
 constexpr std::array<Symmetry, 24> tetrahedral_group() {
   constexpr std::array<Symmetry, 12> improper = {
-      image(2, 1, 3),   image(-2, -1, 3),  image(2, -1, -3), image(-2, 1, -3),
-      image(1, 3, 2),   image(-1, 3, -2),  image(-1, -3, 2), image(1, -3, -2),
-      image(3, 2, 1),   image(3, -2, -1),  image(-3, 2, -1), image(-3, -2, 1),
+      image(2, 1, 3),   image(-2, -1, 3), image(2, -1, -3), image(-2, 1, -3), image(1, 3, 2),   image(-1, 3, -2),
+      image(-1, -3, 2), image(1, -3, -2), image(3, 2, 1),   image(3, -2, -1), image(-3, 2, -1), image(-3, -2, 1),
   };
   std::array<Symmetry, 24> g{};
   for (std::size_t k = 0; k < 12; ++k) {
