@@ -84,7 +84,7 @@ void check_pivot(FuzzedDataProvider& in, std::size_t n, Rng& rng) {
 
 template <LatticeKind K>
 void check_dimerizer(FuzzedDataProvider& in, std::size_t n, Rng& rng) {
-  Dimerizer<K> dimerizer(rng, nullptr, in.ConsumeIntegralInRange<std::size_t>(0, kMaxPoints + 5));
+  auto dimerizer = testing::Peer::dimerizer<K>(rng, in.ConsumeIntegralInRange<std::size_t>(0, kMaxPoints + 5));
   TARVEX_FUZZ_CHECK(is_valid_walk(K, dimerizer(n), n));
   // A second, different length through the same scratch buffers.
   const auto m = in.ConsumeIntegralInRange<std::size_t>(0, kMaxPoints);
