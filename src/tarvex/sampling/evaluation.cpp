@@ -53,11 +53,11 @@ void Evaluation::show_progress(std::optional<std::uint64_t> total) {
 }
 
 void Evaluation::open_bar() {
-  if (progress_ && !bar_) bar_.emplace(total_);
+  if (bar_.get() == nullptr) bar_.open(progress_, total_);
 }
 
 void Evaluation::evaluate_host_costs(Batch& batch) {
-  if (!bar_) {
+  if (bar_.get() == nullptr) {
     cost_->score_points(batch.points, points_, batch.costs);
     return;
   }
@@ -70,10 +70,10 @@ void Evaluation::evaluate_host_costs(Batch& batch) {
     try {
       host.score_points(points.subspan(done * points_, k * points_), points_, costs.subspan(done, k));
     } catch (...) {
-      bar_->tick(host.completed());  // the walks scored before the failing one
+      bar_.tick(host.completed());  // the walks scored before the failing one
       throw;
     }
-    bar_->tick(k);
+    bar_.tick(k);
     done += k;
     // Doubling while a chunk is short keeps a fast cost's lock taken once for many walks.
     const Clock::duration took = Clock::now() - start;
@@ -120,7 +120,7 @@ void Evaluation::score_in_order(std::span<const Point> conformation) {
   const double cost = cost_->score_one(conformation);
   scores_.rmsds.push_back(rmsd);
   scores_.costs.push_back(cost);
-  if (bar_) bar_->tick();
+  bar_.tick();
 }
 
 void Evaluation::add(std::span<const Point> conformation) {
@@ -222,7 +222,7 @@ void Evaluation::collect_oldest() {
   scores_.rmsds.insert(scores_.rmsds.end(), batch->rmsds.begin(), batch->rmsds.end());
   scores_.costs.insert(scores_.costs.end(), batch->costs.begin(), batch->costs.end());
   // Host costs are counted as they are scored, in dispatch().
-  if (bar_ && runs_ != CostRuns::caller) bar_->tick(batch->count);
+  if (runs_ != CostRuns::caller) bar_.tick(batch->count);
   spare_.push_back(std::move(batch));
 }
 
@@ -230,7 +230,7 @@ SampleScores Evaluation::finish() {
   open_bar();
   dispatch();
   while (!in_flight_.empty()) collect_oldest();
-  if (bar_) bar_->close();
+  bar_.close();
   return std::move(scores_);
 }
 

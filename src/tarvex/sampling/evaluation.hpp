@@ -86,7 +86,7 @@ class Evaluation {
   SampleScores scores_;
   bool progress_ = false;
   std::optional<std::uint64_t> total_;
-  std::optional<ProgressBar> bar_;
+  OptionalProgressBar bar_;  // opened when the first walks are scored
   std::size_t host_chunk_ = 1;
   // Last, so that it goes first: its destructor waits for the workers still
   // holding batches of a failed run before the batches go.

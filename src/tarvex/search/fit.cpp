@@ -11,6 +11,7 @@
 
 #include "tarvex/fail.hpp"
 #include "tarvex/memory.hpp"
+#include "tarvex/messages.hpp"
 #include "tarvex/sampling/progress.hpp"
 #include "tarvex/search/placement.hpp"
 #include "tarvex/search/prefix.hpp"
@@ -304,10 +305,10 @@ void require_fit_memory(LatticeKind lattice, std::size_t beam, std::size_t n) {
 
 LatticeWalk fit_walk(std::span<const Conformation> models, LatticeKind lattice, double arc_length,
                      const FitSettings& settings, Poll& poll) {
-  if (models.empty()) fail("The ground truth must have at least one model !");
+  if (models.empty()) fail(messages::kNoModels);
   const std::size_t n = models[0].size();
   for (const Conformation& m : models)
-    if (m.size() < n) fail("index out of bounds: the len is {} but the index is {}", m.size(), m.size());
+    if (m.size() < n) fail(messages::kShortModel, m.size(), m.size());
   return with_lattice(lattice, [&](auto kc) {
     constexpr LatticeKind K = decltype(kc)::value;
     const double scale = lattice_scale(Lattice(K), arc_length);
