@@ -57,7 +57,7 @@ const char k_fold_doc[] =
     ":type dmax: float, default: 7.8\n"
     "\n"
     ":param sweeps: The length of the search, in sweeps of len(seq) moves per copy; None\n"
-    "    chooses 120 * len(seq)**2 with a contact table, 12 * len(seq)**2 for Lua and Python costs\n"
+    "    chooses 200 * len(seq)**2 with a contact table, 12 * len(seq)**2 for Lua and Python costs\n"
     "    (at least 1000).\n"
     ":type sweeps: int | None, default: None\n"
     "\n"

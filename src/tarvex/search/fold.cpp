@@ -174,10 +174,11 @@ Folded fold_on(std::size_t n, double arc_length, Cost& cost, const FoldSettings&
 }  // namespace
 
 std::uint64_t default_fold_sweeps(std::size_t n, bool table) {
-  // The ground states of the 48-point HP benchmarks take up to about 90 n^2
-  // sweeps to find at this ladder: some room over that. A cost without a
-  // table scores a whole walk per move: a tenth of that.
-  return std::max<std::uint64_t>(1000, std::uint64_t(table ? 120 : 12) * n * n);
+  // The ground states of the 48-point HP benchmarks take up to about 190 n^2
+  // sweeps to find at this ladder (S1.9 at seed 2; over five seeds the others
+  // within 110 n^2): some room over that. A cost without a table scores a
+  // whole walk per move: far fewer.
+  return std::max<std::uint64_t>(1000, std::uint64_t(table ? 200 : 12) * n * n);
 }
 
 Folded fold_walk(std::size_t n, LatticeKind lattice, double arc_length, Cost& cost, const FoldSettings& settings,
