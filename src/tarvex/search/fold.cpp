@@ -119,7 +119,8 @@ Folded fold_on(std::size_t n, double arc_length, Cost& cost, const FoldSettings&
   };
   LatticeWalk best = replicas[0]->chain.walk();
   double best_cost = exact(best);
-  const std::uint64_t sweeps = settings.sweeps != 0 ? settings.sweeps : default_fold_sweeps(n, field != nullptr, settings.target.has_value());
+  const std::uint64_t sweeps =
+      settings.sweeps != 0 ? settings.sweeps : default_fold_sweeps(n, field != nullptr, settings.target.has_value());
   const std::uint64_t rounds = (sweeps + kRoundSweeps - 1) / kRoundSweeps;
   const bool parallel = field != nullptr && n >= 2;
   OptionalProgressBar bar(settings.pbar, sweeps);
