@@ -180,7 +180,7 @@ std::uint64_t default_fold_sweeps(std::size_t n, bool table, bool target) {
   // 190 n^2. Without a target the whole budget is run: 120 n^2, room over
   // most. With a target the run ends there, so the budget is only a bound:
   // twice that. A cost without a table scores a whole walk per move: a tenth.
-  const std::uint64_t per = (table ? 120 : 12) * (target ? 2 : 1);
+  const std::uint64_t per = std::uint64_t(table ? 120 : 12) * (target ? 2u : 1u);
   return std::max<std::uint64_t>(1000, per * n * n);
 }
 
