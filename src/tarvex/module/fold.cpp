@@ -58,7 +58,7 @@ const char k_fold_doc[] =
     "\n"
     ":param sweeps: The length of the search, in sweeps of len(seq) moves per copy; None\n"
     "    chooses 120 * len(seq)**2 with a contact table, 12 * len(seq)**2 for Lua and Python costs\n"
-    "    (at least 1000).\n"
+    "    (at least 1000), twice that with a target.\n"
     ":type sweeps: int | None, default: None\n"
     "\n"
     ":param target: Stop as soon as a walk costs this much or less (checked every four sweeps).\n"

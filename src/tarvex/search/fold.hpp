@@ -26,8 +26,9 @@ struct Folded {
   std::uint64_t sweeps;  // the sweeps run (fewer than asked when the target was reached)
 };
 
-// The default number of sweeps for a chain of n points, with a contact table or another cost.
-std::uint64_t default_fold_sweeps(std::size_t n, bool table);
+// The default number of sweeps for a chain of n points, with a contact table or another cost,
+// with a target cost to stop at or without one.
+std::uint64_t default_fold_sweeps(std::size_t n, bool table, bool target);
 
 // Replicas of the Boltzmann chain at geometrically spaced temperatures,
 // exchanged at fixed sweep boundaries; the lowest-cost walk any replica
