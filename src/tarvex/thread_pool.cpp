@@ -305,6 +305,9 @@ void TaskGroup::wait_until(const std::function<bool()>& done) {
   if (state_ == nullptr) return;
   Pool& p = pool();
   std::unique_lock lock(p.mutex);
+  // Long tasks leave the owner waiting for many slices: it watches only
+  // after a task finished, not again at every slice that passed quietly.
+  std::uint64_t slept_at = std::uint64_t(-1);
   try {
     while (state_->unfinished > 0 && !state_->failure && !(done && done())) {
       // Help with this group's own queued tasks first, oldest first.
@@ -331,10 +334,16 @@ void TaskGroup::wait_until(const std::function<bool()>& done) {
         finish(*state_);
       } else {
         const std::uint64_t seen = state_->finishes.load(std::memory_order_relaxed);
-        lock.unlock();
-        const bool moved = spin_until([&] { return state_->finishes.load(std::memory_order_acquire) != seen; });
-        lock.lock();
-        if (!moved) state_->changed.wait_for(lock, kWaitSlice);
+        bool moved = false;
+        if (seen != slept_at) {
+          lock.unlock();
+          moved = spin_until([&] { return state_->finishes.load(std::memory_order_acquire) != seen; });
+          lock.lock();
+        }
+        if (!moved) {
+          slept_at = seen;
+          state_->changed.wait_for(lock, kWaitSlice);
+        }
       }
       lock.unlock();
       poll_->check_now();
